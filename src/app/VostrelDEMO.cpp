@@ -1,0 +1,156 @@
+#include "app/VostrelDEMO.h"
+
+#include <QDate>
+#include <QDir>
+#include <QEvent>
+#include <QIcon>
+#include <QLocale>
+#include <QPushButton>
+#include <QTime>
+#include <cstdio>
+#include <cstdlib>
+
+#include "console/ActivityLog.h"
+#include "console/Banner.h"
+
+// The window's resources live in a static library: register them explicitly (outside any
+// namespace, as the resource system requires).
+static void InitResources() { Q_INIT_RESOURCE(vostrel); }
+
+namespace vostrel {
+
+namespace {
+
+QFont LogFont() {
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(13);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+}  // namespace
+
+// The window's side of the ports the report intake and the link talk through.
+struct VostrelDEMO::Ports : ActivityLogPort, ErrorNoticePort, ClockPort {
+    VostrelDEMO& window;
+    explicit Ports(VostrelDEMO& w) : window(w) {}
+
+    void Append(const std::string& text) override {
+        window.Text1->Append(QString::fromLatin1(text.data(), static_cast<int>(text.size())));
+    }
+    void Show(const std::string& message) override {
+        window.notice_->Show(QString::fromStdString(message));
+    }
+    std::string DateAndTime() override {
+        if (window.environment_.clock) return window.environment_.clock();
+        const QLocale locale = QLocale::system();
+        const QString stamp = locale.toString(QDate::currentDate(), QLocale::ShortFormat) +
+                              QLatin1Char(' ') +
+                              locale.toString(QTime::currentTime(), QLocale::LongFormat);
+        return stamp.toLatin1().toStdString();
+    }
+};
+
+void EndProgramNow(int exitCode) {
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+}
+
+VostrelDEMO::VostrelDEMO() : VostrelDEMO(Environment{}) {}
+
+VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(environment)) {
+    InitResources();
+    if (!environment_.endProgram) environment_.endProgram = EndProgramNow;
+    if (environment_.dataFolder.empty()) {
+        environment_.dataFolder = QDir::homePath().toLocal8Bit().toStdString();
+    }
+
+    setObjectName("VostrelDEMO");
+    setWindowTitle(QStringLiteral("Vostrel GPRS Demo (TCP) "));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/vostrel.svg")));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(kClientWidth, kClientHeight);
+    setAutoFillBackground(true);
+    QPalette background = palette();
+    background.setColor(QPalette::Window, Qt::black);
+    setPalette(background);
+
+    Command1 = new QPushButton(QStringLiteral("Start Tracking"), this);
+    Command1->setObjectName("Command1");
+    Command1->setGeometry(8, 368, 193, 33);
+    Command1->setFont(LogFont());
+    QPalette buttonColours = Command1->palette();
+    buttonColours.setColor(QPalette::Button, QColor(0x40, 0x40, 0x40));
+    Command1->setPalette(buttonColours);
+
+    Text1 = new ActivityLog(this);
+    Text1->setGeometry(8, 8, 721, 353);
+    Text1->setFont(LogFont());
+
+    // Tab order: the button first (it holds the focus), then the log box.
+    setTabOrder(Command1, Text1);
+    Command1->setFocus(Qt::OtherFocusReason);
+
+    notice_ = std::make_unique<ErrorNotice>(*this, *Text1);
+    ports_ = std::make_unique<Ports>(*this);
+    files_ = std::make_unique<PositionFiles>(environment_.dataFolder);
+    intake_ = std::make_unique<ReportIntake>(*ports_, *ports_, *ports_, *files_, viewer_);
+    auto end = [this](int exitCode) {
+        ended_ = true;
+        environment_.endProgram(exitCode);
+    };
+    link_ = std::make_unique<TrackerLink>(*ports_, *ports_, end, this);
+
+    // Event routing: the click, the connection request, and the data arrival and close of
+    // the accept sockets. Load and activation are routed in setVisible and event.
+    connect(Command1, &QPushButton::clicked, this, &VostrelDEMO::StartTracking);
+    connect(&link_->sckListen, &ListenSocket::ConnectionRequest, link_.get(),
+            &TrackerLink::AcceptTracker);
+    connect(link_.get(), &TrackerLink::sckAcceptDataArrival, this, &VostrelDEMO::ReceiveReport);
+    connect(link_.get(), &TrackerLink::sckAcceptClose, link_.get(), &TrackerLink::DropTracker);
+}
+
+VostrelDEMO::~VostrelDEMO() = default;
+
+void VostrelDEMO::setVisible(bool visible) {
+    if (visible && !loaded_) {
+        loaded_ = true;
+        if (!ConnectViewer()) return;
+    }
+    if (ended_) return;
+    QWidget::setVisible(visible);
+    if (visible) Command1->setFocus(Qt::OtherFocusReason);
+}
+
+bool VostrelDEMO::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate && !activated_) {
+        activated_ = true;
+        ShowBanner();
+    }
+    return QWidget::event(event);
+}
+
+bool VostrelDEMO::ConnectViewer() {
+    try {
+        viewer_.Connect(*environment_.registry);
+        return true;
+    } catch (...) {
+        notice_->Show(QStringLiteral("Unable to run interface."));
+        ended_ = true;
+        environment_.endProgram(1);
+        return false;
+    }
+}
+
+void VostrelDEMO::ShowBanner() { Text1->SetText(BannerText()); }
+
+void VostrelDEMO::StartTracking() { link_->StartTracking(*Command1); }
+
+void VostrelDEMO::ReceiveReport(std::int16_t index, std::int32_t /*bytesTotal*/) {
+    intake_->ReceiveReport(link_->sckAccept.at(static_cast<std::size_t>(index))->GetData());
+}
+
+}  // namespace vostrel

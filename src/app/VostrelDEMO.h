@@ -1,0 +1,85 @@
+// The main window: owns the controls, the sockets, the slot table and the viewer link, and
+// routes each handled event to its handler.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "console/ErrorNotice.h"
+#include "link/TrackerLink.h"
+#include "output/PositionFiles.h"
+#include "output/ViewerLink.h"
+#include "report/ReportIntake.h"
+
+class QPushButton;
+
+namespace vostrel {
+
+class ActivityLog;
+
+class VostrelDEMO : public QWidget {
+    Q_OBJECT
+public:
+    // What the window needs from the platform; tests replace parts of it.
+    struct Environment {
+        const ComponentRegistry* registry = &ComponentRegistry::Instance();
+        // Ends the program at once; the default leaves the process with `exitCode`.
+        std::function<void(int exitCode)> endProgram;
+        // The date and time in front of each received report; empty means the system
+        // locale's short date and long time.
+        std::function<std::string()> clock;
+        // Folder of the track log and the snapshot; empty means the user's home folder.
+        std::string dataFolder;
+    };
+
+    static constexpr int kClientWidth = 742;
+    static constexpr int kClientHeight = 412;
+
+    VostrelDEMO();
+    explicit VostrelDEMO(Environment environment);
+    ~VostrelDEMO() override;
+
+    // Showing the window for the first time runs its load handler first; when that fails the
+    // window is never shown.
+    void setVisible(bool visible) override;
+
+    // The handlers.
+    bool ConnectViewer();
+    void ShowBanner();
+    void StartTracking();
+    void ReceiveReport(std::int16_t index, std::int32_t bytesTotal);
+
+    ActivityLog* Text1 = nullptr;
+    QPushButton* Command1 = nullptr;
+    TrackerLink& Link() { return *link_; }
+    ViewerLink& Viewer() { return viewer_; }
+    ErrorNotice& Notice() { return *notice_; }
+    const PositionFiles& Files() const { return *files_; }
+    bool Loaded() const { return loaded_; }
+    bool Ended() const { return ended_; }
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    struct Ports;
+
+    Environment environment_;
+    std::unique_ptr<ErrorNotice> notice_;
+    std::unique_ptr<Ports> ports_;
+    std::unique_ptr<PositionFiles> files_;
+    ViewerLink viewer_;
+    std::unique_ptr<ReportIntake> intake_;
+    std::unique_ptr<TrackerLink> link_;
+    bool loaded_ = false;
+    bool activated_ = false;
+    bool ended_ = false;
+};
+
+// Leaves the process at once with `exitCode`: no handler runs, nothing is asked.
+[[noreturn]] void EndProgramNow(int exitCode);
+
+}  // namespace vostrel

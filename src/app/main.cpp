@@ -1,0 +1,18 @@
+// Vostrel: a tracking server for Globalsat TR-102 trackers reporting over GPRS.
+#include "app/Application.h"
+#include "app/VostrelDEMO.h"
+#include "output/GlobeViewer.h"
+#include "output/QtEnvironment.h"
+
+int main(int argc, char** argv) {
+    vostrel::PrepareQtEnvironment();
+    vostrel::Application app(argc, argv);
+    vostrel::RegisterGlobeViewer(vostrel::ComponentRegistry::Instance());
+
+    vostrel::VostrelDEMO window;
+    window.show();
+    const int rc = app.exec();
+    // Closing the window ends the program at once: the sockets, any tracker connection and
+    // the viewer go with the process.
+    vostrel::EndProgramNow(rc);
+}

@@ -1,0 +1,27 @@
+#include "console/ErrorNotice.h"
+
+#include <QMessageBox>
+
+#include "console/ActivityLog.h"
+
+namespace vostrel {
+
+void ErrorNotice::Show(const QString& message) {
+    if (open_ >= kMostOpen) {
+        log_.Append(QStringLiteral("Error: ") + message + QStringLiteral("\r\n"));
+        return;
+    }
+    struct OpenGuard {
+        int& count;
+        explicit OpenGuard(int& c) : count(c) { ++count; }
+        ~OpenGuard() { --count; }
+    } guard(open_);
+
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), message, QMessageBox::Ok,
+                    &owner_);
+    box.setObjectName("ErrorNotice");
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+}  // namespace vostrel

@@ -1,0 +1,115 @@
+#include "link/AcceptSocket.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QHostAddress>
+#include <QSocketNotifier>
+#include <cerrno>
+
+#include "report/Errors.h"
+
+namespace vostrel {
+
+namespace {
+
+QString PeerAddress(int fd) {
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return {};
+    const QHostAddress address(reinterpret_cast<const sockaddr*>(&storage));
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
+}
+
+}  // namespace
+
+void EnableKeepAlive(int fd) {
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleSeconds, sizeof(int));
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalSeconds, sizeof(int));
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveCount, sizeof(int));
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
+}
+
+AcceptSocket::AcceptSocket(std::int16_t index, QObject* parent) : QObject(parent), index_(index) {}
+
+AcceptSocket::~AcceptSocket() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void AcceptSocket::Accept(std::int32_t requestId) {
+    if (fd_ >= 0) {
+        throw AppError(error_number::kSocket, "Wrong protocol or connection state for the "
+                                              "requested transaction or request");
+    }
+    fd_ = requestId;
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd_, F_SETFD, FD_CLOEXEC);
+    EnableKeepAlive(fd_);
+    remoteHostIP_ = PeerAddress(fd_);
+    closeRaised_ = false;
+    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    // The signal is overloaded with private arguments; connect it by name.
+    connect(notifier_, SIGNAL(activated(int)), this, SLOT(OnReadable()));
+}
+
+void AcceptSocket::OnReadable() {
+    if (fd_ < 0 || closeRaised_) return;
+    char probe;
+    const ssize_t peeked = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked > 0) {
+        int pending = 0;
+        ::ioctl(fd_, FIONREAD, &pending);
+        emit DataArrival(index_, pending);
+        return;
+    }
+    if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    // End of stream, reset or keep-alive failure: the connection is over. Announce it once.
+    closeRaised_ = true;
+    if (notifier_ != nullptr) notifier_->setEnabled(false);
+    emit CloseEvent(index_);
+}
+
+std::string AcceptSocket::GetData() {
+    std::string data;
+    if (fd_ < 0) return data;
+    int pending = 0;
+    if (::ioctl(fd_, FIONREAD, &pending) != 0 || pending <= 0) return data;
+    data.resize(static_cast<std::size_t>(pending));
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::recv(fd_, data.data() + done, data.size() - done, MSG_DONTWAIT);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    data.resize(done);
+    return data;
+}
+
+void AcceptSocket::Close() {
+    if (notifier_ != nullptr) {
+        // Close may run inside this notifier's own activation, which Qt allows: the notifier
+        // guards its emission against its own deletion.
+        notifier_->setEnabled(false);
+        delete notifier_;
+        notifier_ = nullptr;
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+}  // namespace vostrel

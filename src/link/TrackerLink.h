@@ -1,0 +1,64 @@
+// The tracking server's TCP side: the listener on port 5000 and the single tracker slot.
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "link/AcceptSocket.h"
+#include "link/ListenSocket.h"
+#include "report/Ports.h"
+
+class QWidget;
+
+namespace vostrel {
+
+inline constexpr std::int32_t kTrackingPort = 5000;
+inline constexpr std::int16_t kBusy = -1;
+inline constexpr std::int16_t kFree = 0;
+
+class TrackerLink : public QObject {
+    Q_OBJECT
+public:
+    using EndProgram = std::function<void(int exitCode)>;
+    using ElementFactory = std::function<std::unique_ptr<AcceptSocket>(std::int16_t index)>;
+
+    TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, EndProgram endProgram,
+                QObject* parent = nullptr);
+
+    // Click of the start button: disables it, listens on port 5000, prepares slot 1 and logs
+    // the listening line. A failure shows its notice and ends the program.
+    void StartTracking(QWidget& command1);
+    // -1 when element 1 of the accept sockets was created, 0 when not.
+    std::int16_t InitAcceptSockets();
+    // 1 when slot 1 is free, 0 when no slot is free.
+    std::int16_t GetFreeSocket() const;
+    // Connection request: takes it into the free slot, or refuses it when there is none.
+    void AcceptTracker(std::int32_t requestId);
+    // Close of the connection in slot `index`: frees the slot, logs, closes the element.
+    void DropTracker(std::int16_t index);
+
+    // For tests: how the accept socket elements are made.
+    void SetElementFactory(ElementFactory factory) { elementFactory_ = std::move(factory); }
+
+    ListenSocket sckListen;
+    std::vector<std::unique_ptr<AcceptSocket>> sckAccept;
+    std::int16_t AcceptSlotBusy[2] = {kFree, kFree};
+
+signals:
+    // The events of the accept socket elements, carrying the element's index.
+    void sckAcceptDataArrival(std::int16_t index, std::int32_t bytesTotal);
+    void sckAcceptClose(std::int16_t index);
+
+private:
+    void CreateElement(std::int16_t index);
+
+    ActivityLogPort& log_;
+    ErrorNoticePort& notice_;
+    EndProgram endProgram_;
+    ElementFactory elementFactory_;
+};
+
+}  // namespace vostrel

@@ -1,0 +1,30 @@
+#include "output/ViewerLink.h"
+
+#include <QCoreApplication>
+
+#include "output/Untangle.h"
+
+namespace vostrel {
+
+void ViewerLink::Connect(const ComponentRegistry& registry, std::string_view storedId) {
+    const std::string progId = Untangle(storedId);
+    component_ = registry.Create(progId);
+    viewer_ = QueryViewerAutomation(component_.get());
+    if (viewer_ == nullptr) {
+        throw AppError(error_number::kComponent, "No such interface supported");
+    }
+    while (viewer_->IsViewerReady() == 0) QCoreApplication::processEvents();
+}
+
+void ViewerLink::ShowKmlFile(const std::string& path, std::int32_t flag) {
+    if (viewer_ == nullptr) throw ViewerError("The globe viewer is not connected");
+    try {
+        viewer_->ShowKmlFile(QString::fromStdString(path), flag);
+    } catch (const ViewerError&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw ViewerError(error.what());
+    }
+}
+
+}  // namespace vostrel

@@ -1,0 +1,208 @@
+#include "support/TestSupport.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QThread>
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace vostrel::test {
+
+std::vector<std::string> OperatorRecord::Notices() const {
+    std::vector<std::string> notices;
+    for (const auto& event : events) {
+        if (event.rfind("notice:", 0) == 0) notices.push_back(event.substr(7));
+    }
+    return notices;
+}
+
+void RecordingViewer::ShowKmlFile(const std::string& path, std::int32_t flag) {
+    calls.emplace_back(path, flag);
+    if (!failWith.empty()) throw ViewerError(failWith);
+}
+
+ScratchDir::ScratchDir() {
+    char pattern[] = "/tmp/vostrel-scratch-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    ::chmod(path_.c_str(), 0700);
+    QDir(QString::fromStdString(path_)).removeRecursively();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+std::int32_t StubViewer::IsViewerReady() {
+    ++polls;
+    if (failReady) throw ViewerError("viewer broken");
+    return polls >= pollsUntilReady ? 1 : 0;
+}
+
+void StubViewer::ShowKmlFile(const QString& path, std::int32_t /*flag*/) { shown << path; }
+
+StubRegistry::StubRegistry() {
+    registry.Register("VostrelDemo.GlobeViewer.1", [this] {
+        auto viewer = std::make_unique<StubViewer>();
+        if (configure) configure(*viewer);
+        last = viewer.get();
+        return viewer;
+    });
+}
+
+NoticeWatcher::NoticeWatcher(bool dismiss) : dismiss_(dismiss) {
+    connect(&timer_, &QTimer::timeout, this, &NoticeWatcher::Tick);
+    timer_.start(5);
+}
+
+namespace {
+std::vector<QMessageBox*> OpenNotices() {
+    std::vector<QMessageBox*> boxes;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box != nullptr && box->isVisible()) boxes.push_back(box);
+    }
+    return boxes;
+}
+}  // namespace
+
+int NoticeWatcher::OpenNow() const { return static_cast<int>(OpenNotices().size()); }
+
+void NoticeWatcher::Tick() {
+    const auto boxes = OpenNotices();
+    mostOpen_ = std::max(mostOpen_, static_cast<int>(boxes.size()));
+    for (QMessageBox* box : boxes) {
+        if (std::find(recorded_.begin(), recorded_.end(), box) == recorded_.end()) {
+            recorded_.push_back(box);
+            seen.push_back({box->windowTitle(), box->text(), box->icon() == QMessageBox::Critical,
+                            static_cast<int>(box->buttons().size()),
+                            box->button(QMessageBox::Ok) != nullptr});
+        }
+    }
+    if (onTick) onTick();
+    if (dismiss_) DismissAll();
+}
+
+void NoticeWatcher::DismissAll() {
+    for (QMessageBox* box : OpenNotices()) {
+        recorded_.erase(std::remove(recorded_.begin(), recorded_.end(), box), recorded_.end());
+        if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
+            ok->click();
+        } else {
+            box->reject();
+        }
+    }
+}
+
+int ConnectClient(const char* host, int port) {
+    const bool v6 = std::strchr(host, ':') != nullptr;
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int rc;
+    if (v6) {
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_port = htons(static_cast<std::uint16_t>(port));
+        ::inet_pton(AF_INET6, host, &address.sin6_addr);
+        rc = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    } else {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        ::inet_pton(AF_INET, host, &address.sin_addr);
+        rc = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    if (rc != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void SendAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            throw std::runtime_error(std::string("send failed: ") + std::strerror(errno));
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+bool PeerClosed(int fd, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0) {
+            char byte;
+            const ssize_t n = ::recv(fd, &byte, 1, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EAGAIN)) return true;
+        }
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(500);
+    }
+}
+
+void ResetAndClose(int fd) {
+    const linger reset{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    ::close(fd);
+}
+
+int OpenDescriptorCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(200);
+    }
+    return true;
+}
+
+}  // namespace vostrel::test

@@ -1,0 +1,208 @@
+// The main window as the operator sees it: banner, log box, button, notices, fatal errors.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QLineEdit>
+#include <QProcess>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <chrono>
+#include <thread>
+
+#include "console/Banner.h"
+#include "support/WindowFixture.h"
+
+namespace vostrel {
+namespace {
+
+using test::WindowFixture;
+
+TEST(Console, WindowMatchesItsDesign) {
+    WindowFixture t;
+    VostrelDEMO& w = *t.window;
+    EXPECT_EQ(w.windowTitle(), "Vostrel GPRS Demo (TCP) ");
+    EXPECT_EQ(w.size(), QSize(742, 412));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(w.windowIcon().isNull());
+    EXPECT_EQ(w.palette().color(QPalette::Window), QColor(Qt::black));
+
+    EXPECT_EQ(w.Text1->geometry(), QRect(8, 8, 721, 353));
+    EXPECT_EQ(w.Text1->palette().color(QPalette::Base), QColor(0x40, 0x40, 0x40));
+    EXPECT_EQ(w.Text1->palette().color(QPalette::Text), QColor(0x00, 0xFF, 0x00));
+    EXPECT_EQ(w.Text1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(w.Text1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(w.Text1->font().pixelSize(), 13);
+    EXPECT_FALSE(w.Text1->isReadOnly());
+
+    EXPECT_EQ(w.Command1->text(), "Start Tracking");
+    EXPECT_EQ(w.Command1->geometry(), QRect(8, 368, 193, 33));
+    EXPECT_EQ(w.Command1->font().pixelSize(), 13);
+    EXPECT_TRUE(w.Command1->isEnabled());
+    EXPECT_TRUE(w.Command1->hasFocus());
+    EXPECT_EQ(w.Command1->nextInFocusChain(), w.Text1);
+}
+
+TEST(Console, BannerFirstThenTheListeningLineAndTheButtonGreys) {
+    WindowFixture t;
+    const std::string banner = t.Log();
+    EXPECT_EQ(banner, BannerText().toStdString());
+    EXPECT_EQ(banner.rfind("Vostrel V1.01 GPRS Demo Version for Globalsat TR-102 trackers.\r\n", 0), 0u);
+    ASSERT_GE(banner.size(), 4u);
+    EXPECT_EQ(banner.substr(banner.size() - 4), "\r\n\r\n");
+    EXPECT_NE(banner.substr(banner.size() - 6, 2), "\r\n");
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = banner.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        lines.push_back(banner.substr(at, end - at));
+    }
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(lines[2].rfind("Web: ", 0), 0u);
+    EXPECT_EQ(lines[3].rfind("EMail: ", 0), 0u);
+    EXPECT_TRUE(lines[4].empty());
+    EXPECT_TRUE(lines[10].empty());
+    for (int i : {0, 1, 2, 3, 5, 6, 7, 8, 9}) EXPECT_FALSE(lines[i].empty()) << i;
+
+    t.Start();
+    EXPECT_EQ(t.Log(), banner + "Listening on TCP port 5000\r\n");
+    EXPECT_FALSE(t.window->Command1->isEnabled());
+    t.window->Command1->click();
+    EXPECT_EQ(t.Log(), banner + "Listening on TCP port 5000\r\n");
+}
+
+TEST(Console, LaterActivationsDoNotWriteTheBannerAgain) {
+    WindowFixture t;
+    t.window->Text1->Append("line after banner\r\n");
+    QLineEdit other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    QApplication::setActiveWindow(t.window.get());
+    QApplication::processEvents();
+    EXPECT_EQ(t.Log(), BannerText().toStdString() + "line after banner\r\n");
+}
+
+TEST(Console, AppendsAfterTypedTextNotAtTheCaretAndShowsTheFirstLine) {
+    WindowFixture t;
+    ActivityLog& log = *t.window->Text1;
+    // The operator types somewhere in the middle of the banner, and at the end.
+    QTextCursor caret = log.textCursor();
+    caret.setPosition(3);
+    log.setTextCursor(caret);
+    log.insertPlainText("typed");
+    const std::string withTyping = t.Log();
+    for (int i = 0; i < 200; ++i) log.Append(QString("line %1\r\n").arg(i));
+    const std::string all = t.Log();
+    EXPECT_EQ(all.substr(0, withTyping.size()), withTyping);
+    EXPECT_EQ(all.substr(all.size() - 10), "line 199\r\n");
+    EXPECT_EQ(log.textCursor().position(), 3 + 5);
+    ASSERT_GT(log.verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(log.verticalScrollBar()->value(), 0);
+
+    log.verticalScrollBar()->setValue(log.verticalScrollBar()->maximum());
+    log.Append("one more\r\n");
+    EXPECT_EQ(log.verticalScrollBar()->value(), 0);
+}
+
+TEST(Console, ANoticeIsAStopBoxWithOneOkAndTheCallerWaitsForIt) {
+    WindowFixture t;
+    test::NoticeWatcher notices(false);
+    bool returned = false;
+    bool openWhenChecked = false;
+    notices.onTick = [&] {
+        if (notices.OpenNow() == 1) {
+            openWhenChecked = !returned;
+            notices.DismissAll();
+        }
+    };
+    t.window->Notice().Show("Packet too small.");
+    returned = true;
+    EXPECT_TRUE(openWhenChecked);
+    ASSERT_EQ(notices.seen.size(), 1u);
+    EXPECT_EQ(notices.seen[0].title, "Error");
+    EXPECT_EQ(notices.seen[0].text, "Packet too small.");
+    EXPECT_TRUE(notices.seen[0].criticalIcon);
+    EXPECT_EQ(notices.seen[0].buttonCount, 1);
+    EXPECT_TRUE(notices.seen[0].okButton);
+}
+
+// Malformed data sent faster than the operator dismisses notices: every arrival is logged
+// exactly, no more than 8 boxes stand open, the rest become "Error: " lines, and nothing
+// crashes.
+TEST(Console, AFloodOfMalformedReportsIsLoggedWithAtMostEightNoticesOpen) {
+    WindowFixture t;
+    t.Start();
+    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    const std::size_t base = t.Log().size();
+
+    constexpr int kReports = 10000;
+    std::string sent;
+    for (int i = 0; i < kReports; ++i) sent += "#bad" + std::to_string(i) + "#";
+
+    const std::string prefix = std::string(test::kStamp) + " ";
+    auto arrivals = [&](const std::string& log, int* errors) {
+        std::string joined;
+        *errors = 0;
+        for (std::size_t at = base, end; (end = log.find("\r\n", at)) != std::string::npos;
+             at = end + 2) {
+            const std::string line = log.substr(at, end - at);
+            if (line.rfind(prefix, 0) == 0) {
+                joined += line.substr(prefix.size());
+            } else if (line.rfind("Error: ", 0) == 0) {
+                ++*errors;
+            }
+        }
+        return joined;
+    };
+
+    test::NoticeWatcher notices(false);
+    std::string joined;
+    int errorLines = 0;
+    bool complete = false;
+    notices.onTick = [&] {
+        if (complete) return;
+        joined = arrivals(t.Log(), &errorLines);
+        if (joined.size() >= sent.size()) {
+            complete = true;
+            notices.DismissAll();
+        }
+    };
+    // Unbuffered small writes with a breath between them, so the reports arrive as many
+    // separate blocks (TCP would otherwise merge most of them into a few reads).
+    const int noDelay = 1;
+    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    std::thread sender([&] {
+        for (int i = 0; i < kReports; ++i) {
+            test::SendAll(client, "#bad" + std::to_string(i) + "#");
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    const bool finished = test::WaitFor([&] { return complete && notices.OpenNow() == 0; }, 120000);
+    sender.join();
+    ::close(client);
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(joined, sent);
+    EXPECT_EQ(notices.MostOpen(), 8);
+    // Every arrival is rejected; with 8 boxes open the further rejections are logged.
+    EXPECT_GT(errorLines, 0);
+    EXPECT_NE(t.Log().find("\r\nError: "), std::string::npos);
+    EXPECT_EQ(t.window->Notice().OpenCount(), 0);
+}
+
+TEST(Console, AnUntrappedErrorEndsTheProgramAfterTheFatalReport) {
+    QProcess child;
+    child.start(QStringLiteral(VOSTREL_FATAL_CHILD), QStringList());
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString output = child.readAllStandardError();
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 3) << output.toStdString();
+    EXPECT_TRUE(output.contains("seen fatal box: Vostrel GPRS Demo (TCP) | Run-time error '9':"))
+        << output.toStdString();
+}
+
+}  // namespace
+}  // namespace vostrel

@@ -1,0 +1,203 @@
+// The tracker link on real loopback sockets through the real event loop.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QTcpServer>
+#include <regex>
+
+#include "support/WindowFixture.h"
+
+namespace vostrel {
+namespace {
+
+using test::WindowFixture;
+
+const std::string kReport = "$355632000166323,1,1,040202,093633,E12129.2252,N2459.8891,00161,0.0100,147,07*37!";
+const std::string kTrackLine = "121.487086666667,24.9981516666667,0\r\n";
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(TrackerLink, StartListensLogsTheLineAndDisablesTheButton) {
+    WindowFixture t;
+    const std::string before = t.Log();
+    t.Start();
+    EXPECT_FALSE(t.window->Command1->isEnabled());
+    EXPECT_EQ(t.Log(), before + "Listening on TCP port 5000\r\n");
+    EXPECT_TRUE(t.window->Link().sckListen.isListening());
+    EXPECT_EQ(t.window->Link().sckAccept.size(), 2u);
+    EXPECT_TRUE(t.endedWith.empty());
+}
+
+TEST(TrackerLink, APortHeldByAnotherProgramEndsTheProgramAfterTheNotice) {
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::Any, 5000));
+    WindowFixture t;
+    test::NoticeWatcher notices;
+    t.Start();
+    ASSERT_EQ(notices.seen.size(), 1u);
+    EXPECT_EQ(notices.seen[0].text, "Error in application.");
+    EXPECT_EQ(t.endedWith, std::vector<int>{1});
+    EXPECT_FALSE(t.window->Command1->isEnabled());
+    EXPECT_EQ(t.Log().find("Listening"), std::string::npos);
+}
+
+TEST(TrackerLink, FailingToCreateTheSlotEndsTheProgramAfterTheNotice) {
+    WindowFixture t;
+    t.window->Link().SetElementFactory([](std::int16_t) { return nullptr; });
+    test::NoticeWatcher notices;
+    t.Start();
+    ASSERT_EQ(notices.seen.size(), 1u);
+    EXPECT_EQ(notices.seen[0].text, "Unable to initialise TCP/UDP sockets.");
+    EXPECT_EQ(t.endedWith, std::vector<int>{1});
+    EXPECT_EQ(t.Log().find("Listening"), std::string::npos);
+}
+
+TEST(TrackerLink, OneTrackerAtATimeAndTheSlotIsReusedAfterItLeaves) {
+    WindowFixture t;
+    t.Start();
+    const int first = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_GE(first, 0);
+    ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 connected.\r\n"));
+    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], -1);
+    EXPECT_EQ(t.window->Link().GetFreeSocket(), 0);
+
+    // A second tracker is refused: the server closes its connection and logs nothing.
+    const std::string beforeRefusal = t.Log();
+    const int second = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_GE(second, 0);
+    EXPECT_TRUE(test::PeerClosed(second, 5000));
+    ::close(second);
+    EXPECT_EQ(t.Log(), beforeRefusal);
+
+    // The first keeps reporting.
+    test::SendAll(first, kReport);
+    ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine; }));
+    test::SendAll(first, kReport);
+    ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine + kTrackLine; }));
+    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], -1);
+
+    ::close(first);
+    ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 disconnected.\r\n"));
+    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], 0);
+
+    const int third = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), "connected.\r\n") == 3; }));
+    EXPECT_EQ(Count(t.Log(), "Tracker 127.0.0.1 connected.\r\n"), 2u);
+    EXPECT_FALSE(test::PeerClosed(third, 200));
+    ::close(third);
+    ASSERT_TRUE(test::WaitFor([&] { return t.window->Link().AcceptSlotBusy[1] == 0; }));
+}
+
+TEST(TrackerLink, AnIPv6TrackerIsLoggedWithItsAddress) {
+    WindowFixture t;
+    t.Start();
+    const int client = test::ConnectClient("::1", 5000);
+    if (client < 0) GTEST_SKIP() << "no IPv6 loopback on this machine";
+    EXPECT_TRUE(t.LogHas("Tracker ::1 connected.\r\n"));
+    ::close(client);
+    EXPECT_TRUE(t.LogHas("Tracker ::1 disconnected.\r\n"));
+}
+
+// A report sent at once after connecting may be logged before the connect line; a tracker
+// that connects and closes at once may be logged as disconnected before connected. Either
+// way every line is there once and the slot ends free.
+TEST(TrackerLink, QuickReportsAndQuickClosesEndWithTheSlotFree) {
+    WindowFixture t;
+    t.Start();
+    const std::string base = t.Log();
+
+    int client = test::ConnectClient("127.0.0.1", 5000);
+    test::SendAll(client, kReport);
+    ::close(client);
+    ASSERT_TRUE(t.LogHas("disconnected.\r\n"));
+    ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), " connected.\r\n") == 1; }));
+    std::string added = t.Log().substr(base.size());
+    EXPECT_EQ(Count(added, std::string(test::kStamp) + " " + kReport + "\r\n"), 1u);
+    EXPECT_EQ(t.TrackLog(), kTrackLine);
+    EXPECT_LT(added.find(kReport), added.find("disconnected"));
+
+    client = test::ConnectClient("127.0.0.1", 5000);
+    ::close(client);
+    ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), "disconnected.\r\n") == 2; }));
+    ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), " connected.\r\n") == 2; }));
+    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], 0);
+    EXPECT_EQ(t.window->Link().GetFreeSocket(), 1);
+}
+
+TEST(TrackerLink, AResetFreesTheSlotWithOneDisconnectLine) {
+    WindowFixture t;
+    t.Start();
+    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    test::ResetAndClose(client);
+    ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 disconnected.\r\n"));
+    test::WaitFor([] { return false; }, 200);
+    EXPECT_EQ(Count(t.Log(), "disconnected.\r\n"), 1u);
+    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], 0);
+    EXPECT_FALSE(t.window->Link().sckAccept[1]->HasConnection());
+}
+
+TEST(TrackerLink, AcceptedConnectionsUseShortKeepAlive) {
+    WindowFixture t;
+    t.Start();
+    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    const int fd = t.window->Link().sckAccept[1]->Descriptor();
+    ASSERT_GE(fd, 0);
+    const struct {
+        int level, name, expected;
+    } options[] = {{SOL_SOCKET, SO_KEEPALIVE, 1},
+                   {IPPROTO_TCP, TCP_KEEPIDLE, 60},
+                   {IPPROTO_TCP, TCP_KEEPINTVL, 10},
+                   {IPPROTO_TCP, TCP_KEEPCNT, 6},
+                   {IPPROTO_TCP, TCP_USER_TIMEOUT, 120000}};
+    for (const auto& option : options) {
+        int value = -1;
+        socklen_t length = sizeof value;
+        ASSERT_EQ(::getsockopt(fd, option.level, option.name, &value, &length), 0);
+        EXPECT_EQ(value, option.expected) << "option " << option.name;
+    }
+    ::close(client);
+}
+
+TEST(TrackerLink, AThousandConnectReportCloseCycles) {
+    WindowFixture t;
+    t.Start();
+    // Warm up once so lazily opened descriptors of the toolkit don't count.
+    int client = test::ConnectClient("127.0.0.1", 5000);
+    ::close(client);
+    ASSERT_TRUE(t.LogHas("disconnected.\r\n"));
+    const int descriptorsBefore = test::OpenDescriptorCount();
+
+    constexpr int kCycles = 1000;
+    for (int i = 1; i <= kCycles; ++i) {
+        client = test::ConnectClient("127.0.0.1", 5000);
+        ASSERT_GE(client, 0) << "cycle " << i;
+        test::SendAll(client, kReport);
+        ::close(client);
+        ASSERT_TRUE(test::WaitFor([&] {
+            return t.window->Link().AcceptSlotBusy[1] == 0 &&
+                   Count(t.TrackLog(), kTrackLine) == static_cast<std::size_t>(i);
+        })) << "cycle " << i;
+    }
+    ASSERT_TRUE(
+        test::WaitFor([&] { return Count(t.Log(), "disconnected.\r\n") == kCycles + 1; }));
+    const std::string log = t.Log();
+    EXPECT_EQ(Count(log, " connected.\r\n"), static_cast<std::size_t>(kCycles + 1));
+    EXPECT_EQ(Count(log, kReport + "\r\n"), static_cast<std::size_t>(kCycles));
+    EXPECT_EQ(Count(t.TrackLog(), kTrackLine), static_cast<std::size_t>(kCycles));
+    EXPECT_EQ(t.window->Link().GetFreeSocket(), 1);
+    EXPECT_EQ(test::OpenDescriptorCount(), descriptorsBefore);
+}
+
+}  // namespace
+}  // namespace vostrel

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "output/PositionFiles.h"
+#include "support/TestSupport.h"
+
+namespace vostrel {
+namespace {
+
+using test::FileExists;
+using test::ReadFile;
+using test::ScratchDir;
+using test::WriteFile;
+
+const char* const kSnapshotOf121_24 =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+    "<kml xmlns=\"http://earth.google.com/kml/2.2\">\r\n"
+    "<Document>\r\n"
+    "<name>Vostrel Demo</name>\r\n"
+    "<description>Last reported position</description>\r\n"
+    "<Placemark>\r\n"
+    "<name>Your Tracker</name>\r\n"
+    "<Point>\r\n"
+    "<coordinates>121.487086666667,24.9981516666667,0</coordinates>\r\n"
+    "</Point>\r\n"
+    "</Placemark>\r\n"
+    "</Document>\r\n"
+    "</kml>\r\n";
+
+TEST(PositionFiles, FirstCallCreatesBothFilesByteExact) {
+    ScratchDir dir;
+    PositionFiles files(dir.Path());
+    EXPECT_TRUE(files.SaveTrackerPosition("24.9981516666667", "121.487086666667"));
+    EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "121.487086666667,24.9981516666667,0\r\n");
+    EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), kSnapshotOf121_24);
+    EXPECT_EQ(files.SnapshotPath(), dir.File("vo_demo.kml"));
+}
+
+TEST(PositionFiles, TrackLogAccumulatesAndSnapshotHoldsOnlyTheLast) {
+    ScratchDir dir;
+    PositionFiles files(dir.Path() + "/");
+    files.SaveTrackerPosition("1", "2");
+    files.SaveTrackerPosition("0.0", "0.0");
+    EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "2,1,0\r\n0.0,0.0,0\r\n");
+    EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), SnapshotText("0.0", "0.0"));
+    EXPECT_NE(SnapshotText("0.0", "0.0").find("<coordinates>0.0,0.0,0</coordinates>\r\n"),
+              std::string::npos);
+}
+
+TEST(PositionFiles, AppendsDirectlyAfterALastLineWithoutLineEnd) {
+    ScratchDir dir;
+    WriteFile(dir.File("vo_demo.txt"), "old line\r\nunterminated");
+    PositionFiles(dir.Path()).SaveTrackerPosition("3", "4");
+    EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "old line\r\nunterminated4,3,0\r\n");
+}
+
+TEST(PositionFiles, CutsALongerOldSnapshotToThirteenLines) {
+    ScratchDir dir;
+    WriteFile(dir.File("vo_demo.kml"), std::string(10000, 'x') + "\r\n");
+    PositionFiles(dir.Path()).SaveTrackerPosition("24.9981516666667", "121.487086666667");
+    const std::string snapshot = ReadFile(dir.File("vo_demo.kml"));
+    EXPECT_EQ(snapshot, kSnapshotOf121_24);
+    EXPECT_EQ(std::count(snapshot.begin(), snapshot.end(), '\n'), 13);
+}
+
+TEST(PositionFiles, UnwritableSnapshotFailsAfterTheTrackLogLineIsWritten) {
+    // A directory in the snapshot's place fails for every user, root included.
+    ScratchDir dir;
+    ASSERT_EQ(::mkdir(dir.File("vo_demo.kml").c_str(), 0755), 0);
+    PositionFiles files(dir.Path());
+    try {
+        files.SaveTrackerPosition("1", "2");
+        FAIL() << "no error raised";
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.Path(), dir.File("vo_demo.kml"));
+        EXPECT_EQ(std::string(error.what()), dir.File("vo_demo.kml") + ": Is a directory");
+        EXPECT_EQ(error.Number(), EISDIR);
+    }
+    EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "2,1,0\r\n");
+}
+
+TEST(PositionFiles, UnopenableTrackLogLeavesTheSnapshotUntouched) {
+    ScratchDir dir;
+    PositionFiles files(dir.Path());
+    files.SaveTrackerPosition("1", "2");
+    ASSERT_EQ(::unlink(dir.File("vo_demo.txt").c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.File("vo_demo.txt").c_str(), 0755), 0);
+    EXPECT_THROW(files.SaveTrackerPosition("5", "6"), FileError);
+    EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), SnapshotText("1", "2"));
+}
+
+TEST(PositionFiles, MissingFolderReportsPathAndReason) {
+    ScratchDir dir;
+    PositionFiles files(dir.File("gone"));
+    try {
+        files.SaveTrackerPosition("1", "2");
+        FAIL() << "no error raised";
+    } catch (const FileError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  dir.File("gone/vo_demo.txt") + ": No such file or directory");
+    }
+    EXPECT_FALSE(FileExists(dir.File("gone/vo_demo.kml")));
+}
+
+}  // namespace
+}  // namespace vostrel

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <string>
+
+#include "output/PositionFiles.h"
+#include "report/ReportCheck.h"
+#include "report/ReportIntake.h"
+#include "support/TestSupport.h"
+
+namespace vostrel {
+namespace {
+
+using test::FileExists;
+using test::ReadFile;
+using test::ScratchDir;
+
+// One intake wired to recording ports and real files in a scratch folder.
+struct Intake {
+    ScratchDir dir;
+    test::OperatorRecord op;
+    test::FixedClock clock;
+    test::RecordingViewer viewer;
+    PositionFiles files{dir.Path()};
+    ReportIntake intake{op, op, clock, files, viewer};
+
+    std::string TrackLog() const { return ReadFile(dir.File("vo_demo.txt")); }
+};
+
+// A well-formed report padded (inside field 10, before "!") to exactly `length` characters.
+std::string ReportOfLength(std::size_t length) {
+    std::string report = "$1,2,3,4,5,E12129.2252,N2459.8891,7,8,9,";
+    report.append(length - report.size() - 1, '0');
+    return report + "!";
+}
+
+struct Rejection {
+    const char* what;
+    std::string report;
+    std::string notice;
+};
+
+class Rejected : public ::testing::TestWithParam<Rejection> {};
+
+TEST_P(Rejected, LogsTheArrivalThenShowsTheFirstFailingCheckAndWritesNothing) {
+    Intake t;
+    t.intake.ReceiveReport(GetParam().report);
+    ASSERT_EQ(t.op.events.size(), 2u);
+    EXPECT_EQ(t.op.events[0], "log:07.12.2026 04:56:27 " + GetParam().report + "\r\n");
+    EXPECT_EQ(t.op.events[1], "notice:" + GetParam().notice);
+    EXPECT_FALSE(FileExists(t.dir.File("vo_demo.txt")));
+    EXPECT_FALSE(FileExists(t.dir.File("vo_demo.kml")));
+    EXPECT_TRUE(t.viewer.calls.empty());
+}
+
+const std::string kGood = "$355632000166323,1,1,040202,093633,E12129.2252,N2459.8891,00161,0.0100,147,07*37!";
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, Rejected,
+    ::testing::Values(
+        Rejection{"14 characters", "$,,,,,,,,,,99!", "Packet too small."},
+        Rejection{"255 characters", ReportOfLength(255), "Packet too small."},
+        Rejection{"empty", "", "Packet too small."},
+        Rejection{"length before field count", std::string(300, ','), "Packet too small."},
+        Rejection{"10 fields", "$1,2,3,4,5,6,7,8,9,10xxxx!", "Illegal string count.9"},
+        Rejection{"no comma", "$23456789012345!", "Illegal string count.0"},
+        Rejection{"two reports in one read", kGood + kGood, "Illegal string count.20"},
+        Rejection{"12 fields", "$0,1,2,3,4,5,6,7,8,9,10,11!", "Illegal string count.11"},
+        Rejection{"field count before header", "x0,1,2,3,4,5,6,7,8,9,10,11", "Illegal string count.11"},
+        Rejection{"$ not first", " $0,1,2,3,4,5,6,7,8,9,10!", "Invalid header and trailer"},
+        Rejection{"empty field 0", ",1,2,3,4,5,6,7,8,9,10xxxx!", "Invalid header and trailer"},
+        Rejection{"CR LF after !", kGood + "\r\n", "Invalid header and trailer"},
+        Rejection{"empty field 10", "$1,2,3,4,5,6,7,8,9,10xxxxx,", "Invalid header and trailer"},
+        Rejection{"wrong trailer", "$0,1,2,3,4,5,6,7,8,9,10xxxx?", "Invalid header and trailer"}),
+    [](const auto& info) {
+        std::string name;
+        for (char c : std::string(info.param.what)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    });
+
+TEST(ReportIntake, LengthBoundariesAreInclusive) {
+    for (std::size_t length : {std::size_t{15}, std::size_t{254}}) {
+        Intake t;
+        const std::string report = length == 15 ? "$,,,,,,,,,,123!" : ReportOfLength(254);
+        ASSERT_EQ(report.size(), length);
+        t.intake.ReceiveReport(report);
+        EXPECT_TRUE(t.op.Notices().empty()) << length;
+        EXPECT_EQ(t.viewer.calls.size(), 1u) << length;
+    }
+}
+
+struct DeviceSample {
+    std::string report;
+    std::string trackLogLine;
+};
+
+class DeviceSamples : public ::testing::TestWithParam<DeviceSample> {};
+
+TEST_P(DeviceSamples, ProduceTheExpectedTrackLogLine) {
+    Intake t;
+    t.intake.ReceiveReport(GetParam().report);
+    EXPECT_TRUE(t.op.Notices().empty());
+    EXPECT_EQ(t.TrackLog(), GetParam().trackLogLine + "\r\n");
+    ASSERT_EQ(t.viewer.calls.size(), 1u);
+    EXPECT_EQ(t.viewer.calls[0].first, t.dir.File("vo_demo.kml"));
+    EXPECT_EQ(t.viewer.calls[0].second, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TR102, DeviceSamples,
+    ::testing::Values(
+        DeviceSample{kGood, "121.487086666667,24.9981516666667,0"},
+        DeviceSample{"$355632002562503,1,3,160414,221427,E03737.3756,N5539.3943,166.2,0.1,91.04,05*37!",
+                     "37.6229266666667,55.6565716666667,0"},
+        DeviceSample{"$355632000688565,0,1,000000,000000,E0,N0,0,0,0,0*37!", "0.0,0.0,0"},
+        DeviceSample{"$1,2,3,4,5,W07400.5000,S3351.1234,7,8,9,\n!", "-74.0083333333333,-33.8520566666667,0"}));
+
+TEST(ReportIntake, TwoReportsGiveTwoLinesInOrderAndTheSecondSnapshot) {
+    Intake t;
+    t.intake.ReceiveReport(kGood);
+    t.intake.ReceiveReport("$1,2,3,4,5,E03737.3756,N5539.3943,7,8,9,!");
+    EXPECT_EQ(t.TrackLog(),
+              "121.487086666667,24.9981516666667,0\r\n37.6229266666667,55.6565716666667,0\r\n");
+    EXPECT_EQ(ReadFile(t.dir.File("vo_demo.kml")),
+              SnapshotText("55.6565716666667", "37.6229266666667"));
+    EXPECT_EQ(t.viewer.calls.size(), 2u);
+}
+
+TEST(ReportIntake, KeepsTheReportTextAsReceivedInTheLog) {
+    Intake t;
+    const std::string bytes = std::string("\xE9\x00\xFF", 3) + "\r\n";
+    t.intake.ReceiveReport(bytes);
+    EXPECT_EQ(t.op.logText, "07.12.2026 04:56:27 " + bytes + "\r\n");
+}
+
+TEST(ReportIntake, AnUnwritableSnapshotIsReportedAndTheHandlerReturns) {
+    Intake t;
+    ASSERT_EQ(::mkdir(t.dir.File("vo_demo.kml").c_str(), 0755), 0);
+    t.intake.ReceiveReport(kGood);
+    ASSERT_EQ(t.op.events.size(), 2u);
+    EXPECT_EQ(t.op.events[0].rfind("log:", 0), 0u);
+    EXPECT_EQ(t.op.events[1], "notice:Unable to save position: " + t.dir.File("vo_demo.kml") +
+                                  ": Is a directory");
+    EXPECT_EQ(t.TrackLog(), "121.487086666667,24.9981516666667,0\r\n");
+    EXPECT_TRUE(t.viewer.calls.empty());
+
+    // The next report still goes through the same steps.
+    t.intake.ReceiveReport(kGood);
+    EXPECT_EQ(t.op.Notices().size(), 2u);
+    EXPECT_EQ(t.TrackLog().size(), 2 * std::string("121.487086666667,24.9981516666667,0\r\n").size());
+}
+
+TEST(ReportIntake, AViewerFailureIsReportedAfterTheFilesWereWritten) {
+    Intake t;
+    t.viewer.failWith = "no map";
+    t.intake.ReceiveReport(kGood);
+    EXPECT_EQ(t.op.Notices(), std::vector<std::string>{"Unable to show position: no map"});
+    EXPECT_EQ(t.viewer.calls.size(), 1u);
+    EXPECT_EQ(ReadFile(t.dir.File("vo_demo.kml")),
+              SnapshotText("24.9981516666667", "121.487086666667"));
+}
+
+TEST(SplitFields, KeepsEmptyFieldsAndDoesNotTrim) {
+    const auto fields = SplitFields(" a,,b ,");
+    ASSERT_EQ(fields.size(), 4u);
+    EXPECT_EQ(fields[0], " a");
+    EXPECT_EQ(fields[1], "");
+    EXPECT_EQ(fields[2], "b ");
+    EXPECT_EQ(fields[3], "");
+}
+
+}  // namespace
+}  // namespace vostrel

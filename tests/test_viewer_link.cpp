@@ -1,0 +1,100 @@
+// Connecting to the globe viewer at window load, with test components.
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include "output/Untangle.h"
+#include "output/ViewerLink.h"
+#include "support/WindowFixture.h"
+
+namespace vostrel {
+namespace {
+
+using test::WindowFixture;
+
+TEST(ViewerLink, TheStoredIdentifierUnscramblesToTheViewersIdentifier) {
+    EXPECT_EQ(kStoredViewerId.size(), 25u);
+    EXPECT_EQ(Untangle(kStoredViewerId), "VostrelDemo.GlobeViewer.1");
+    EXPECT_EQ(Tangle("VostrelDemo.GlobeViewer.1"), kStoredViewerId);
+}
+
+TEST(ViewerLink, AViewerReadyAtOnceShowsTheWindowWithNoEventInBetween) {
+    WindowFixture t(false);
+    bool eventRan = false;
+    QTimer::singleShot(0, [&] { eventRan = true; });
+    t.window->show();
+    EXPECT_TRUE(t.window->isVisible());
+    EXPECT_FALSE(eventRan);
+    ASSERT_NE(t.stubs.last, nullptr);
+    EXPECT_EQ(t.stubs.last->polls, 1);
+    EXPECT_EQ(t.window->Viewer().Viewer(), static_cast<ViewerAutomation*>(t.stubs.last));
+    EXPECT_TRUE(t.endedWith.empty());
+}
+
+TEST(ViewerLink, AViewerThatTakesTimeIsPolledWithEventsInBetween) {
+    WindowFixture t(false);
+    t.stubs.configure = [](test::StubViewer& viewer) { viewer.pollsUntilReady = 5; };
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(0);
+    t.window->show();
+    EXPECT_TRUE(t.window->isVisible());
+    EXPECT_EQ(t.stubs.last->polls, 5);
+    EXPECT_GE(ticks, 1);
+}
+
+class NotAViewer : public QObject {};
+
+struct Failure {
+    const char* what;
+    std::function<void(test::StubRegistry&)> arrange;
+};
+
+TEST(ViewerLink, EveryFailureGivesTheNoticeAndEndsWithTheWindowNeverShown) {
+    const Failure failures[] = {
+        {"unregistered", [](test::StubRegistry& s) { s.registry.Unregister("VostrelDemo.GlobeViewer.1"); }},
+        {"no interface",
+         [](test::StubRegistry& s) {
+             s.registry.Register("VostrelDemo.GlobeViewer.1",
+                                 [] { return std::make_unique<NotAViewer>(); });
+         }},
+        {"ready fails",
+         [](test::StubRegistry& s) {
+             s.configure = [](test::StubViewer& viewer) { viewer.failReady = true; };
+         }},
+        {"factory throws",
+         [](test::StubRegistry& s) {
+             s.registry.Register("VostrelDemo.GlobeViewer.1", []() -> std::unique_ptr<QObject> {
+                 throw std::runtime_error("cannot start");
+             });
+         }},
+    };
+    for (const Failure& failure : failures) {
+        SCOPED_TRACE(failure.what);
+        WindowFixture t(false);
+        failure.arrange(t.stubs);
+        test::NoticeWatcher notices;
+        t.window->show();
+        EXPECT_FALSE(t.window->isVisible());
+        EXPECT_EQ(t.endedWith, std::vector<int>{1});
+        ASSERT_EQ(notices.seen.size(), 1u);
+        EXPECT_EQ(notices.seen[0].text, "Unable to run interface.");
+        t.window->show();
+        EXPECT_FALSE(t.window->isVisible());
+    }
+}
+
+TEST(ViewerLink, AGoodReportIsShownFromTheSnapshotPath) {
+    WindowFixture t;
+    t.Start();
+    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_GE(client, 0);
+    test::SendAll(client, "$1,2,3,4,5,E12129.2252,N2459.8891,7,8,9,!");
+    ASSERT_TRUE(test::WaitFor([&] { return t.stubs.last->shown.size() == 1; }));
+    EXPECT_EQ(t.stubs.last->shown[0].toStdString(), t.dir.File("vo_demo.kml"));
+    ::close(client);
+}
+
+}  // namespace
+}  // namespace vostrel
