@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Vostrel needs. "run" (default): to build and run the
+# program; "test": also what the tests and benchmarks need.
+set -euo pipefail
+
+packages=(g++ cmake make pkg-config qtbase5-dev libqt5svg5-dev libmarble-dev marble-plugins
+          marble-data fonts-dejavu-core)
+if [[ "${1:-run}" == "test" ]]; then
+  packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev locales xvfb xauth xdotool
+             x11-utils x11-apps imagemagick)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ "$(id -u)" -ne 0 ]] && sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+  "${missing[@]}"
