@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# End to end, as a new user would run it: the installed program under a virtual X display
+# with a scratch HOME, "Start Tracking" clicked at its place on the screen, a simulated
+# tracker sending 20 reports, a second tracker refused meanwhile.
+#   run.sh PREFIX TRACKLINES SCREENSHOT
+set -euo pipefail
+prefix=$1 tracklines=$2 screenshot=$3
+
+work=$(mktemp -d /tmp/vostrel-e2e-XXXXXX)
+export HOME=$work/home
+mkdir -p "$HOME"
+pid=""
+cleanup() {
+  [[ -n "$pid" ]] && kill "$pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; [[ -f "$work/app.log" ]] && tail -20 "$work/app.log" >&2; exit 1; }
+
+"$prefix/bin/vostrel" >"$work/app.log" 2>&1 &
+pid=$!
+
+# The main window appears once the globe viewer is ready.
+wid=""
+for _ in $(seq 1 240); do
+  wid=$(xdotool search --onlyvisible --name '^Vostrel GPRS Demo \(TCP\) $' 2>/dev/null | head -1) || true
+  [[ -n "$wid" ]] && break
+  kill -0 "$pid" 2>/dev/null || fail "the program ended during start-up"
+  sleep 0.5
+done
+[[ -n "$wid" ]] || fail "the main window did not appear"
+xdotool search --onlyvisible --name '^Globe Viewer$' >/dev/null || fail "no globe viewer window"
+
+# Click "Start Tracking": the button's centre is at (104, 384) in the window.
+eval "$(xdotool getwindowgeometry --shell "$wid")"
+xdotool windowfocus --sync "$wid" || true
+xdotool mousemove --sync $((X + 104)) $((Y + 384)) click 1
+
+listening=""
+for _ in $(seq 1 100); do
+  if (exec 3<>/dev/tcp/127.0.0.1/5000) 2>/dev/null; then listening=yes; break; fi
+  sleep 0.1
+done
+[[ -n "$listening" ]] || fail "nothing listens on port 5000 after the click"
+# That probe connected and left at once; let the server free the slot again.
+sleep 0.5
+
+"$prefix/bin/vostrel-sim" --count 20 --interval 0.25 >"$work/sim.out" 2>"$work/sim.err" &
+sim=$!
+sleep 1.5
+# A second tracker meanwhile: the server takes the connection and closes it at once.
+if ! timeout 5 bash -c 'exec 3<>/dev/tcp/127.0.0.1/5000 && cat <&3 >/dev/null'; then
+  fail "a second tracker was not refused"
+fi
+wait "$sim" || fail "the simulator failed: $(cat "$work/sim.err")"
+
+reports=$(grep -c '\$.*!$' "$work/sim.out" || true)
+[[ "$reports" -eq 20 ]] || fail "the simulator sent $reports reports, not 20"
+"$tracklines" <"$work/sim.out" >"$work/expected.txt"
+for _ in $(seq 1 50); do
+  cmp -s "$work/expected.txt" "$HOME/vo_demo.txt" && break
+  sleep 0.1
+done
+cmp "$work/expected.txt" "$HOME/vo_demo.txt" || fail "the track log differs from the reports sent"
+[[ $(wc -l <"$HOME/vo_demo.txt") -eq 20 ]] || fail "the track log does not have 20 lines"
+last=$(tail -1 "$work/expected.txt" | tr -d '\r')
+grep -q "<coordinates>$last</coordinates>" "$HOME/vo_demo.kml" || fail "the snapshot does not hold the last position"
+kill -0 "$pid" 2>/dev/null || fail "the program is no longer running"
+
+sleep 1
+import -window root "$screenshot"
+echo "20 reports tracked; second tracker refused; screenshot in $screenshot"
