@@ -67,6 +67,10 @@ last=$(tail -1 "$work/expected.txt" | tr -d '\r')
 grep -q "<coordinates>$last</coordinates>" "$HOME/vo_demo.kml" || fail "the snapshot does not hold the last position"
 kill -0 "$pid" 2>/dev/null || fail "the program is no longer running"
 
+# Without a window manager both windows open at the top left: set the globe below the main
+# window so the screenshot shows both.
+globe=$(xdotool search --onlyvisible --name '^Globe Viewer$' | head -1)
+xdotool windowmove --sync "$globe" 0 440 || true
 sleep 1
 import -window root "$screenshot"
 echo "20 reports tracked; second tracker refused; screenshot in $screenshot"
