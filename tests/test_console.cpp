@@ -52,12 +52,14 @@ TEST(Console, BannerFirstThenTheListeningLineAndTheButtonGreys) {
     WindowFixture t;
     const std::string banner = t.Log();
     EXPECT_EQ(banner, BannerText().toStdString());
-    EXPECT_EQ(banner.rfind("Vostrel V1.01 GPRS Demo Version for Globalsat TR-102 trackers.\r\n", 0), 0u);
+    EXPECT_EQ(banner.rfind("Vostrel V1.01 GPRS Demo Version for Globalsat TR-102 trackers.\r\n", 0),
+              0u);
     ASSERT_GE(banner.size(), 4u);
     EXPECT_EQ(banner.substr(banner.size() - 4), "\r\n\r\n");
     EXPECT_NE(banner.substr(banner.size() - 6, 2), "\r\n");
     std::vector<std::string> lines;
-    for (std::size_t at = 0, end; (end = banner.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    for (std::size_t at = 0, end; (end = banner.find("\r\n", at)) != std::string::npos;
+         at = end + 2) {
         lines.push_back(banner.substr(at, end - at));
     }
     ASSERT_EQ(lines.size(), 11u);
@@ -191,6 +193,18 @@ TEST(Console, AFloodOfMalformedReportsIsLoggedWithAtMostEightNoticesOpen) {
     EXPECT_GT(errorLines, 0);
     EXPECT_NE(t.Log().find("\r\nError: "), std::string::npos);
     EXPECT_EQ(t.window->Notice().OpenCount(), 0);
+}
+
+TEST(Console, ClosingTheWindowEndsTheProgramAlsoWithATrackerConnected) {
+    WindowFixture t;
+    t.Start();
+    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    test::NoticeWatcher notices;
+    t.window->close();
+    EXPECT_EQ(t.endedWith, std::vector<int>{0});
+    EXPECT_TRUE(notices.seen.empty());
+    ::close(client);
 }
 
 TEST(Console, AnUntrappedErrorEndsTheProgramAfterTheFatalReport) {

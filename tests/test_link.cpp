@@ -15,7 +15,8 @@ namespace {
 
 using test::WindowFixture;
 
-const std::string kReport = "$355632000166323,1,1,040202,093633,E12129.2252,N2459.8891,00161,0.0100,147,07*37!";
+const std::string kReport =
+    "$355632000166323,1,1,040202,093633,E12129.2252,N2459.8891,00161,0.0100,147,07*37!";
 const std::string kTrackLine = "121.487086666667,24.9981516666667,0\r\n";
 
 std::size_t Count(const std::string& text, const std::string& part) {
@@ -187,10 +188,10 @@ TEST(TrackerLink, AThousandConnectReportCloseCycles) {
         ASSERT_TRUE(test::WaitFor([&] {
             return t.window->Link().AcceptSlotBusy[1] == 0 &&
                    Count(t.TrackLog(), kTrackLine) == static_cast<std::size_t>(i);
-        })) << "cycle " << i;
+        })) << "cycle "
+            << i;
     }
-    ASSERT_TRUE(
-        test::WaitFor([&] { return Count(t.Log(), "disconnected.\r\n") == kCycles + 1; }));
+    ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), "disconnected.\r\n") == kCycles + 1; }));
     const std::string log = t.Log();
     EXPECT_EQ(Count(log, " connected.\r\n"), static_cast<std::size_t>(kCycles + 1));
     EXPECT_EQ(Count(log, kReport + "\r\n"), static_cast<std::size_t>(kCycles));

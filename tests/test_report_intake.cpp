@@ -54,7 +54,8 @@ TEST_P(Rejected, LogsTheArrivalThenShowsTheFirstFailingCheckAndWritesNothing) {
     EXPECT_TRUE(t.viewer.calls.empty());
 }
 
-const std::string kGood = "$355632000166323,1,1,040202,093633,E12129.2252,N2459.8891,00161,0.0100,147,07*37!";
+const std::string kGood =
+    "$355632000166323,1,1,040202,093633,E12129.2252,N2459.8891,00161,0.0100,147,07*37!";
 
 INSTANTIATE_TEST_SUITE_P(
     Checks, Rejected,
@@ -67,7 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
         Rejection{"no comma", "$23456789012345!", "Illegal string count.0"},
         Rejection{"two reports in one read", kGood + kGood, "Illegal string count.20"},
         Rejection{"12 fields", "$0,1,2,3,4,5,6,7,8,9,10,11!", "Illegal string count.11"},
-        Rejection{"field count before header", "x0,1,2,3,4,5,6,7,8,9,10,11", "Illegal string count.11"},
+        Rejection{"field count before header", "x0,1,2,3,4,5,6,7,8,9,10,11",
+                  "Illegal string count.11"},
         Rejection{"$ not first", " $0,1,2,3,4,5,6,7,8,9,10!", "Invalid header and trailer"},
         Rejection{"empty field 0", ",1,2,3,4,5,6,7,8,9,10xxxx!", "Invalid header and trailer"},
         Rejection{"CR LF after !", kGood + "\r\n", "Invalid header and trailer"},
@@ -75,7 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
         Rejection{"wrong trailer", "$0,1,2,3,4,5,6,7,8,9,10xxxx?", "Invalid header and trailer"}),
     [](const auto& info) {
         std::string name;
-        for (char c : std::string(info.param.what)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        for (char c : std::string(info.param.what))
+            name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
         return name;
     });
 
@@ -111,10 +114,12 @@ INSTANTIATE_TEST_SUITE_P(
     TR102, DeviceSamples,
     ::testing::Values(
         DeviceSample{kGood, "121.487086666667,24.9981516666667,0"},
-        DeviceSample{"$355632002562503,1,3,160414,221427,E03737.3756,N5539.3943,166.2,0.1,91.04,05*37!",
-                     "37.6229266666667,55.6565716666667,0"},
+        DeviceSample{
+            "$355632002562503,1,3,160414,221427,E03737.3756,N5539.3943,166.2,0.1,91.04,05*37!",
+            "37.6229266666667,55.6565716666667,0"},
         DeviceSample{"$355632000688565,0,1,000000,000000,E0,N0,0,0,0,0*37!", "0.0,0.0,0"},
-        DeviceSample{"$1,2,3,4,5,W07400.5000,S3351.1234,7,8,9,\n!", "-74.0083333333333,-33.8520566666667,0"}));
+        DeviceSample{"$1,2,3,4,5,W07400.5000,S3351.1234,7,8,9,\n!",
+                     "-74.0083333333333,-33.8520566666667,0"}));
 
 TEST(ReportIntake, TwoReportsGiveTwoLinesInOrderAndTheSecondSnapshot) {
     Intake t;
@@ -140,15 +145,16 @@ TEST(ReportIntake, AnUnwritableSnapshotIsReportedAndTheHandlerReturns) {
     t.intake.ReceiveReport(kGood);
     ASSERT_EQ(t.op.events.size(), 2u);
     EXPECT_EQ(t.op.events[0].rfind("log:", 0), 0u);
-    EXPECT_EQ(t.op.events[1], "notice:Unable to save position: " + t.dir.File("vo_demo.kml") +
-                                  ": Is a directory");
+    EXPECT_EQ(t.op.events[1],
+              "notice:Unable to save position: " + t.dir.File("vo_demo.kml") + ": Is a directory");
     EXPECT_EQ(t.TrackLog(), "121.487086666667,24.9981516666667,0\r\n");
     EXPECT_TRUE(t.viewer.calls.empty());
 
     // The next report still goes through the same steps.
     t.intake.ReceiveReport(kGood);
     EXPECT_EQ(t.op.Notices().size(), 2u);
-    EXPECT_EQ(t.TrackLog().size(), 2 * std::string("121.487086666667,24.9981516666667,0\r\n").size());
+    EXPECT_EQ(t.TrackLog().size(),
+              2 * std::string("121.487086666667,24.9981516666667,0\r\n").size());
 }
 
 TEST(ReportIntake, AViewerFailureIsReportedAfterTheFilesWereWritten) {

@@ -53,7 +53,8 @@ struct Failure {
 
 TEST(ViewerLink, EveryFailureGivesTheNoticeAndEndsWithTheWindowNeverShown) {
     const Failure failures[] = {
-        {"unregistered", [](test::StubRegistry& s) { s.registry.Unregister("VostrelDemo.GlobeViewer.1"); }},
+        {"unregistered",
+         [](test::StubRegistry& s) { s.registry.Unregister("VostrelDemo.GlobeViewer.1"); }},
         {"no interface",
          [](test::StubRegistry& s) {
              s.registry.Register("VostrelDemo.GlobeViewer.1",

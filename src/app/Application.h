@@ -8,7 +8,7 @@ namespace vostrel {
 
 class Application : public QApplication {
     Q_OBJECT
-public:
+  public:
     Application(int& argc, char** argv);
 
     bool notify(QObject* receiver, QEvent* event) override;

@@ -15,7 +15,9 @@
 
 // The window's resources live in a static library: register them explicitly (outside any
 // namespace, as the resource system requires).
-static void InitResources() { Q_INIT_RESOURCE(vostrel); }
+static void InitResources() {
+    Q_INIT_RESOURCE(vostrel);
+}
 
 namespace vostrel {
 
@@ -133,6 +135,12 @@ bool VostrelDEMO::event(QEvent* event) {
     return QWidget::event(event);
 }
 
+void VostrelDEMO::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    ended_ = true;
+    environment_.endProgram(0);
+}
+
 bool VostrelDEMO::ConnectViewer() {
     try {
         viewer_.Connect(*environment_.registry);
@@ -145,9 +153,13 @@ bool VostrelDEMO::ConnectViewer() {
     }
 }
 
-void VostrelDEMO::ShowBanner() { Text1->SetText(BannerText()); }
+void VostrelDEMO::ShowBanner() {
+    Text1->SetText(BannerText());
+}
 
-void VostrelDEMO::StartTracking() { link_->StartTracking(*Command1); }
+void VostrelDEMO::StartTracking() {
+    link_->StartTracking(*Command1);
+}
 
 void VostrelDEMO::ReceiveReport(std::int16_t index, std::int32_t /*bytesTotal*/) {
     intake_->ReceiveReport(link_->sckAccept.at(static_cast<std::size_t>(index))->GetData());

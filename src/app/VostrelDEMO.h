@@ -22,7 +22,7 @@ class ActivityLog;
 
 class VostrelDEMO : public QWidget {
     Q_OBJECT
-public:
+  public:
     // What the window needs from the platform; tests replace parts of it.
     struct Environment {
         const ComponentRegistry* registry = &ComponentRegistry::Instance();
@@ -61,10 +61,13 @@ public:
     bool Loaded() const { return loaded_; }
     bool Ended() const { return ended_; }
 
-protected:
+  protected:
     bool event(QEvent* event) override;
+    // Closing the window ends the program at once, whatever other windows (the globe) are
+    // open and whether a tracker is connected: nothing is asked.
+    void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     struct Ports;
 
     Environment environment_;

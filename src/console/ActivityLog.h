@@ -9,7 +9,7 @@ namespace vostrel {
 
 class ActivityLog : public QPlainTextEdit {
     Q_OBJECT
-public:
+  public:
     explicit ActivityLog(QWidget* parent = nullptr);
 
     // Adds `addition` after the last character of the whole text (wherever the operator's

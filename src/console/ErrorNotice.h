@@ -10,7 +10,7 @@ namespace vostrel {
 class ActivityLog;
 
 class ErrorNotice {
-public:
+  public:
     // While this many notices are open (each one waits in a nested event loop), a further
     // message goes to the activity log as "Error: <message>" instead, so malformed data sent
     // faster than the operator clicks OK cannot nest event loops without bound.
@@ -23,7 +23,7 @@ public:
     void Show(const QString& message);
     int OpenCount() const { return open_; }
 
-private:
+  private:
     QWidget& owner_;
     ActivityLog& log_;
     int open_ = 0;

@@ -46,8 +46,9 @@ AcceptSocket::~AcceptSocket() {
 
 void AcceptSocket::Accept(std::int32_t requestId) {
     if (fd_ >= 0) {
-        throw AppError(error_number::kSocket, "Wrong protocol or connection state for the "
-                                              "requested transaction or request");
+        throw AppError(error_number::kSocket,
+                       "Wrong protocol or connection state for the "
+                       "requested transaction or request");
     }
     fd_ = requestId;
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);

@@ -23,7 +23,7 @@ inline constexpr unsigned kUserTimeoutMs = 120000;
 
 class AcceptSocket : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit AcceptSocket(std::int16_t index, QObject* parent = nullptr);
     ~AcceptSocket() override;
 
@@ -40,14 +40,14 @@ public:
     QString RemoteHostIP() const { return remoteHostIP_; }
     void Close();
 
-signals:
+  signals:
     void DataArrival(std::int16_t index, std::int32_t bytesTotal);
     void CloseEvent(std::int16_t index);
 
-private slots:
+  private slots:
     void OnReadable();
 
-private:
+  private:
     std::int16_t index_;
     int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;

@@ -19,7 +19,9 @@ void ListenSocket::Listen() {
     }
 }
 
-void ListenSocket::Refuse(std::int32_t requestId) { ::close(requestId); }
+void ListenSocket::Refuse(std::int32_t requestId) {
+    ::close(requestId);
+}
 
 void ListenSocket::incomingConnection(qintptr socketDescriptor) {
     emit ConnectionRequest(static_cast<std::int32_t>(socketDescriptor));

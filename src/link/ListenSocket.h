@@ -10,7 +10,7 @@ namespace vostrel {
 
 class ListenSocket : public QTcpServer {
     Q_OBJECT
-public:
+  public:
     explicit ListenSocket(QObject* parent = nullptr) : QTcpServer(parent) {}
 
     void SetLocalPort(std::int32_t port) { localPort_ = port; }
@@ -22,13 +22,13 @@ public:
     // Disposes of a request that is not taken into a slot: the connection is closed at once.
     static void Refuse(std::int32_t requestId);
 
-signals:
+  signals:
     void ConnectionRequest(std::int32_t requestId);
 
-protected:
+  protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
-private:
+  private:
     std::int32_t localPort_ = 0;
 };
 

@@ -65,7 +65,9 @@ std::int16_t TrackerLink::InitAcceptSockets() {
     }
 }
 
-std::int16_t TrackerLink::GetFreeSocket() const { return AcceptSlotBusy[1] == kFree ? 1 : 0; }
+std::int16_t TrackerLink::GetFreeSocket() const {
+    return AcceptSlotBusy[1] == kFree ? 1 : 0;
+}
 
 void TrackerLink::AcceptTracker(std::int32_t requestId) {
     const std::int16_t index = GetFreeSocket();

@@ -21,7 +21,7 @@ inline constexpr std::int16_t kFree = 0;
 
 class TrackerLink : public QObject {
     Q_OBJECT
-public:
+  public:
     using EndProgram = std::function<void(int exitCode)>;
     using ElementFactory = std::function<std::unique_ptr<AcceptSocket>(std::int16_t index)>;
 
@@ -47,12 +47,12 @@ public:
     std::vector<std::unique_ptr<AcceptSocket>> sckAccept;
     std::int16_t AcceptSlotBusy[2] = {kFree, kFree};
 
-signals:
+  signals:
     // The events of the accept socket elements, carrying the element's index.
     void sckAcceptDataArrival(std::int16_t index, std::int32_t bytesTotal);
     void sckAcceptClose(std::int16_t index);
 
-private:
+  private:
     void CreateElement(std::int16_t index);
 
     ActivityLogPort& log_;

@@ -72,8 +72,7 @@ PositionFiles::PositionFiles(std::string folder)
     : trackLogPath_(JoinPath(folder, kTrackLogName)),
       snapshotPath_(JoinPath(folder, kSnapshotName)) {}
 
-bool PositionFiles::SaveTrackerPosition(const std::string& latitude,
-                                        const std::string& longitude) {
+bool PositionFiles::SaveTrackerPosition(const std::string& latitude, const std::string& longitude) {
     WriteFile(trackLogPath_, O_APPEND, TrackLogLine(latitude, longitude));
     WriteFile(snapshotPath_, O_TRUNC, SnapshotText(latitude, longitude));
     return true;

@@ -16,7 +16,7 @@ std::string TrackLogLine(const std::string& latitude, const std::string& longitu
 std::string SnapshotText(const std::string& latitude, const std::string& longitude);
 
 class PositionFiles : public PositionWriterPort {
-public:
+  public:
     explicit PositionFiles(std::string folder);
 
     // Appends the track log line (file closed again), then truncates and rewrites the
@@ -27,7 +27,7 @@ public:
     std::string SnapshotPath() const override { return snapshotPath_; }
     const std::string& TrackLogPath() const { return trackLogPath_; }
 
-private:
+  private:
     std::string trackLogPath_;
     std::string snapshotPath_;
 };

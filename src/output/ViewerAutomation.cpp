@@ -11,7 +11,9 @@ void ComponentRegistry::Register(const std::string& progId, Factory factory) {
     factories_[progId] = std::move(factory);
 }
 
-void ComponentRegistry::Unregister(const std::string& progId) { factories_.erase(progId); }
+void ComponentRegistry::Unregister(const std::string& progId) {
+    factories_.erase(progId);
+}
 
 bool ComponentRegistry::Contains(const std::string& progId) const {
     return factories_.count(progId) != 0;

@@ -17,7 +17,7 @@ namespace vostrel {
 // The operations the tracking server calls on its globe viewer. Both report a failure by
 // throwing ViewerError with a reason.
 class ViewerAutomation {
-public:
+  public:
     virtual ~ViewerAutomation() = default;
     // 0 while the viewer is still starting; non-zero once it can take requests.
     virtual std::int32_t IsViewerReady() = 0;
@@ -29,7 +29,7 @@ public:
 // Creates automation objects by programmatic identifier. The program registers its real
 // components at start; tests register their own.
 class ComponentRegistry {
-public:
+  public:
     using Factory = std::function<std::unique_ptr<QObject>()>;
 
     static ComponentRegistry& Instance();
@@ -41,7 +41,7 @@ public:
     // Throws AppError when nothing is registered under `progId` or the factory fails.
     std::unique_ptr<QObject> Create(const std::string& progId) const;
 
-private:
+  private:
     std::map<std::string, Factory> factories_;
 };
 

@@ -18,7 +18,7 @@ inline constexpr std::string_view kStoredViewerId =
     "\x2E\xF5";
 
 class ViewerLink : public ViewerPort {
-public:
+  public:
     // Unscrambles `storedId`, creates the component registered under it, queries its viewer
     // interface and polls it until ready, letting pending events run once between polls with
     // no time limit. Throws on any failure.
@@ -30,7 +30,7 @@ public:
     ViewerAutomation* Viewer() const { return viewer_; }
     QObject* Component() const { return component_.get(); }
 
-private:
+  private:
     std::unique_ptr<QObject> component_;
     ViewerAutomation* viewer_ = nullptr;
 };

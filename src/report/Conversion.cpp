@@ -8,7 +8,9 @@ namespace vostrel {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The characters from 1-based position `start` on, at most `count` of them; shorter or empty
 // when the field ends first.
@@ -112,8 +114,12 @@ std::string WriteCoordinate(double value) {
     return out;
 }
 
-std::string ConvertLatitude(std::string_view field) { return Convert(field, {'S', true, 2}); }
+std::string ConvertLatitude(std::string_view field) {
+    return Convert(field, {'S', true, 2});
+}
 
-std::string ConvertLongitude(std::string_view field) { return Convert(field, {'E', false, 3}); }
+std::string ConvertLongitude(std::string_view field) {
+    return Convert(field, {'E', false, 3});
+}
 
 }  // namespace vostrel

@@ -8,12 +8,12 @@
 namespace vostrel {
 
 class AppError : public std::runtime_error {
-public:
+  public:
     AppError(int number, const std::string& description)
         : std::runtime_error(description), number_(number) {}
     int Number() const { return number_; }
 
-private:
+  private:
     int number_;
 };
 
@@ -29,18 +29,18 @@ inline constexpr int kUnexpected = 1999;
 
 // A file could not be opened, written or closed. The description is "<path>: <reason>".
 class FileError : public AppError {
-public:
+  public:
     FileError(int errnoValue, const std::string& path, const std::string& reason)
         : AppError(errnoValue, path + ": " + reason), path_(path) {}
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
 // The globe viewer could not do what it was asked; the description is its reason.
 class ViewerError : public AppError {
-public:
+  public:
     explicit ViewerError(const std::string& reason) : AppError(error_number::kViewer, reason) {}
 };
 

@@ -10,28 +10,28 @@ namespace vostrel {
 // The on-screen activity log. `text` holds one byte per character (Latin-1) and already ends
 // in CR LF; it is appended in one step.
 class ActivityLogPort {
-public:
+  public:
     virtual ~ActivityLogPort() = default;
     virtual void Append(const std::string& text) = 0;
 };
 
 // The modal error notice; returns once the operator has dismissed it. `message` is UTF-8.
 class ErrorNoticePort {
-public:
+  public:
     virtual ~ErrorNoticePort() = default;
     virtual void Show(const std::string& message) = 0;
 };
 
 // The current date and time, date first, one blank between them.
 class ClockPort {
-public:
+  public:
     virtual ~ClockPort() = default;
     virtual std::string DateAndTime() = 0;
 };
 
 // Writes the track log line and the snapshot; throws FileError (report/Errors.h) on failure.
 class PositionWriterPort {
-public:
+  public:
     virtual ~PositionWriterPort() = default;
     virtual bool SaveTrackerPosition(const std::string& latitude, const std::string& longitude) = 0;
     virtual std::string SnapshotPath() const = 0;
@@ -39,7 +39,7 @@ public:
 
 // Asks the globe viewer to load and show a KML file; throws ViewerError on failure.
 class ViewerPort {
-public:
+  public:
     virtual ~ViewerPort() = default;
     virtual void ShowKmlFile(const std::string& path, std::int32_t flag) = 0;
 };

@@ -11,7 +11,7 @@ namespace vostrel {
 inline constexpr std::int32_t kShowKmlFlag = 1;
 
 class ReportIntake {
-public:
+  public:
     ReportIntake(ActivityLogPort& log, ErrorNoticePort& notice, ClockPort& clock,
                  PositionWriterPort& writer, ViewerPort& viewer)
         : log_(log), notice_(notice), clock_(clock), writer_(writer), viewer_(viewer) {}
@@ -20,7 +20,7 @@ public:
     // object keeps no state, so a nested call (while a notice is open) is safe.
     void ReceiveReport(const std::string& report);
 
-private:
+  private:
     ActivityLogPort& log_;
     ErrorNoticePort& notice_;
     ClockPort& clock_;

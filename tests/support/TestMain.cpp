@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
                              "XDG_RUNTIME_DIR"}) {
         ::unsetenv(name);
     }
-    ::setenv("QT_QPA_PLATFORM", std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM")
-                                                                : "offscreen", 1);
+    ::setenv("QT_QPA_PLATFORM",
+             std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "offscreen", 1);
     vostrel::PrepareQtEnvironment();
 
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,26 +1,25 @@
 #include "support/TestSupport.h"
 
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QMessageBox>
 #include <QPointer>
+#include <QThread>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QThread>
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -74,7 +73,9 @@ std::int32_t StubViewer::IsViewerReady() {
     return polls >= pollsUntilReady ? 1 : 0;
 }
 
-void StubViewer::ShowKmlFile(const QString& path, std::int32_t /*flag*/) { shown << path; }
+void StubViewer::ShowKmlFile(const QString& path, std::int32_t /*flag*/) {
+    shown << path;
+}
 
 StubRegistry::StubRegistry() {
     registry.Register("VostrelDemo.GlobeViewer.1", [this] {
@@ -101,7 +102,9 @@ std::vector<QMessageBox*> OpenNotices() {
 }
 }  // namespace
 
-int NoticeWatcher::OpenNow() const { return static_cast<int>(OpenNotices().size()); }
+int NoticeWatcher::OpenNow() const {
+    return static_cast<int>(OpenNotices().size());
+}
 
 void NoticeWatcher::Tick() {
     const auto boxes = OpenNotices();
@@ -189,7 +192,8 @@ void ResetAndClose(int fd) {
 
 int OpenDescriptorCount() {
     int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
         ++count;
     }
     return count;

@@ -40,7 +40,7 @@ struct RecordingViewer : ViewerPort {
 
 // A fresh folder under /tmp, removed when the object goes.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -48,7 +48,7 @@ public:
     const std::string& Path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -60,7 +60,7 @@ bool FileExists(const std::string& path);
 class StubViewer : public QObject, public ViewerAutomation {
     Q_OBJECT
     Q_INTERFACES(vostrel::ViewerAutomation)
-public:
+  public:
     int pollsUntilReady = 1;
     bool failReady = false;
     int polls = 0;
@@ -82,7 +82,7 @@ struct StubRegistry {
 // once, and presses OK on them unless told to hold them open.
 class NoticeWatcher : public QObject {
     Q_OBJECT
-public:
+  public:
     struct Seen {
         QString title;
         QString text;
@@ -98,7 +98,7 @@ public:
     std::vector<Seen> seen;
     std::function<void()> onTick;  // runs on every tick, also inside nested loops
 
-private:
+  private:
     void Tick();
     QTimer timer_;
     bool dismiss_;
