@@ -1,0 +1,219 @@
+#include "sim/Options.h"
+
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <map>
+
+namespace vostrel::sim {
+
+namespace {
+
+constexpr std::int64_t kMostReports = 1'000'000'000;
+constexpr double kLongestWait = 86400.0;
+constexpr std::size_t kLongestImei = 20;
+
+std::optional<std::int64_t> ParseInteger(const std::string& text) {
+    std::int64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+    return value;
+}
+
+std::optional<double> ParseSeconds(const std::string& text) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+    if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+using Setter = std::function<std::string(SimOptions&, const std::string&)>;  // "" when fine
+
+struct OptionRule {
+    bool takesValue;
+    Setter set;
+};
+
+std::string SetIntegerOption(const std::string& name, const std::string& value, std::int64_t low,
+                             std::int64_t high, std::int64_t& target) {
+    const auto number = ParseInteger(value);
+    if (!number || *number < low || *number > high) {
+        return "invalid value \"" + value + "\" for --" + name + ": expected a whole number from " +
+               std::to_string(low) + " to " + std::to_string(high);
+    }
+    target = *number;
+    return {};
+}
+
+std::string SetSecondsOption(const std::string& name, const std::string& value, bool allowZero,
+                             double& target) {
+    const auto seconds = ParseSeconds(value);
+    if (!seconds || *seconds < 0 || (!allowZero && *seconds == 0) || *seconds > kLongestWait) {
+        return "invalid value \"" + value + "\" for --" + name + ": expected seconds " +
+               (allowZero ? "from 0" : "above 0") + " to 86400, such as 2 or 0.5";
+    }
+    target = *seconds;
+    return {};
+}
+
+const std::map<std::string, OptionRule>& Rules() {
+    static const std::map<std::string, OptionRule> rules = {
+        {"host",
+         {true,
+          [](SimOptions& o, const std::string& v) -> std::string {
+              std::string host = v;
+              if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+                  host = host.substr(1, host.size() - 2);  // "[::1]"
+              }
+              if (host.empty()) return "--host needs a host name or address";
+              o.host = host;
+              return {};
+          }}},
+        {"port",
+         {true,
+          [](SimOptions& o, const std::string& v) {
+              std::int64_t port = 0;
+              std::string error = SetIntegerOption("port", v, 1, 65535, port);
+              if (error.empty()) o.port = static_cast<std::uint16_t>(port);
+              return error;
+          }}},
+        {"gpx",
+         {true,
+          [](SimOptions& o, const std::string& v) -> std::string {
+              if (v.empty()) return "--gpx needs a file name";
+              o.gpxPath = v;
+              return {};
+          }}},
+        {"interval",
+         {true,
+          [](SimOptions& o, const std::string& v) {
+              return SetSecondsOption("interval", v, true, o.interval);
+          }}},
+        {"count",
+         {true,
+          [](SimOptions& o, const std::string& v) {
+              std::int64_t count = 0;
+              std::string error = SetIntegerOption("count", v, 1, kMostReports, count);
+              if (error.empty()) o.count = count;
+              return error;
+          }}},
+        {"bad-every",
+         {true,
+          [](SimOptions& o, const std::string& v) {
+              return SetIntegerOption("bad-every", v, 0, kMostReports, o.badEvery);
+          }}},
+        {"crlf",
+         {false,
+          [](SimOptions& o, const std::string&) {
+              o.crlf = true;
+              return std::string();
+          }}},
+        {"reconnect",
+         {false,
+          [](SimOptions& o, const std::string&) {
+              o.reconnect = true;
+              return std::string();
+          }}},
+        {"imei",
+         {true,
+          [](SimOptions& o, const std::string& v) -> std::string {
+              const bool digits = !v.empty() && v.size() <= kLongestImei &&
+                                  v.find_first_not_of("0123456789") == std::string::npos;
+              if (!digits) {
+                  return "invalid value \"" + v + "\" for --imei: expected 1 to 20 digits";
+              }
+              o.imei = v;
+              return {};
+          }}},
+        {"timeout",
+         {true,
+          [](SimOptions& o, const std::string& v) {
+              return SetSecondsOption("timeout", v, false, o.timeout);
+          }}},
+    };
+    return rules;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    CommandLine result;
+    auto fail = [&result](std::string error) {
+        result.action = CommandLine::Action::kError;
+        result.error = std::move(error);
+        return result;
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            result.action = CommandLine::Action::kHelp;
+            return result;
+        }
+        if (arg == "--version") {
+            result.action = CommandLine::Action::kVersion;
+            return result;
+        }
+        if (arg.size() <= 2 || arg.compare(0, 2, "--") != 0) {
+            return fail("unexpected argument \"" + arg + "\"");
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
+        const auto rule = Rules().find(name);
+        if (rule == Rules().end()) return fail("unknown option --" + name);
+
+        std::string value;
+        if (!rule->second.takesValue) {
+            if (equals != std::string::npos) return fail("--" + name + " takes no value");
+        } else if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            return fail("--" + name + " needs a value");
+        }
+        if (std::string error = rule->second.set(result.options, value); !error.empty()) {
+            return fail(error);
+        }
+    }
+    return result;
+}
+
+std::string HelpText() {
+    return R"(Usage: vostrel-sim [OPTION]...
+Plays Globalsat TR-102 position reports to a Vostrel tracking server over TCP, one report
+per send, like a tracker in GPRS mode.
+
+Options:
+  --host HOST          server name or address, IPv4 or IPv6 (default 127.0.0.1)
+  --port PORT          server TCP port, 1-65535 (default 5000)
+  --gpx FILE           play the track points of a GPX file (else its route points, else
+                       its waypoints) instead of the built-in route, a 36-point loop
+                       around the centre of Prague
+  --interval SECONDS   pause between reports; fractions and 0 allowed (default 2)
+  --count N            send N reports, going round the route again when N is larger
+                       (default: every point of the route once)
+  --bad-every N        make every Nth report malformed, cycling through: too short,
+                       wrong field count, missing "$", missing "!", too long
+                       (default 0: none)
+  --crlf               end every report with CR LF after the "!"
+  --reconnect          connect, send one report and disconnect, for every report
+                       (default: one connection for all reports)
+  --imei DIGITS        the tracker's IMEI, 1-20 digits (default 352000000000012)
+  --timeout SECONDS    how long connecting or one send may take (default 10)
+  -h, --help           show this help and exit
+  --version            show the version and exit
+
+Values may also be given as --option=VALUE. Each report is printed as it is sent, with its
+number, e.g. "[3/20] $352...!". Times come from the GPX file where it has them, otherwise
+the current UTC time is sent.
+
+Exit status: 0 when every report was sent and the connection closed cleanly, 1 when the
+GPX file could not be used or connecting or sending failed, 2 for a bad command line.
+)";
+}
+
+}  // namespace vostrel::sim
