@@ -1,0 +1,223 @@
+#include "support/BenchSupport.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDate>
+#include <QLocale>
+#include <QMessageBox>
+#include <QTime>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <stdexcept>
+#include <thread>
+
+#include "app/Application.h"
+#include "app/VostrelDEMO.h"
+#include "console/ActivityLog.h"
+#include "output/QtEnvironment.h"
+#include "output/Untangle.h"
+#include "output/ViewerLink.h"
+#include "report/Conversion.h"
+#include "report/ReportCheck.h"
+
+namespace vostrel::bench {
+
+BenchHome::BenchHome() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vostrel-bench-home-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a scratch home from " + pattern);
+    }
+    path_ = pattern;
+    ::setenv("HOME", path_.c_str(), 1);
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
+                             "XDG_RUNTIME_DIR"}) {
+        ::unsetenv(name);
+    }
+    // The toolkit wants a private runtime folder; one inside the home goes with it.
+    const std::string runtime = path_ + "/runtime";
+    if (::mkdir(runtime.c_str(), 0700) == 0) ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    PrepareQtEnvironment();
+}
+
+BenchHome::~BenchHome() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+NoopRegistry::NoopRegistry() {
+    registry.Register(Untangle(kStoredViewerId), [] { return std::make_unique<NoopViewer>(); });
+}
+
+NoticeSweeper::NoticeSweeper() {
+    connect(&timer_, &QTimer::timeout, this, &NoticeSweeper::Sweep);
+    timer_.start(50);
+}
+
+void NoticeSweeper::Sweep() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box == nullptr || !box->isVisible()) continue;
+        seen << box->text();
+        std::fprintf(stderr, "error notice: %s\n", qUtf8Printable(box->text()));
+        if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
+            ok->click();
+        } else {
+            box->reject();
+        }
+    }
+}
+
+BenchWindow::BenchWindow(const std::string& folder) {
+    VostrelDEMO::Environment environment;
+    environment.registry = &viewers.registry;
+    environment.endProgram = [this](int code) { endedWith.push_back(code); };
+    environment.dataFolder = folder;
+    window = std::make_unique<VostrelDEMO>(std::move(environment));
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    Settle();
+}
+
+BenchWindow::~BenchWindow() {
+    window.reset();
+    Settle();
+}
+
+ActivityLog& BenchWindow::Log() const {
+    return *window->Text1;
+}
+
+void LogPorts::Append(const std::string& text) {
+    log.Append(QString::fromLatin1(text.data(), static_cast<int>(text.size())));
+}
+
+std::string SystemDateAndTime() {
+    const QLocale locale = QLocale::system();
+    const QString stamp = locale.toString(QDate::currentDate(), QLocale::ShortFormat) +
+                          QLatin1Char(' ') +
+                          locale.toString(QTime::currentTime(), QLocale::LongFormat);
+    return stamp.toLatin1().toStdString();
+}
+
+std::string LogPorts::DateAndTime() {
+    return SystemDateAndTime();
+}
+
+std::string TrackerReport(int step) {
+    // Minutes as "mm.mmmm": four decimals, so every report has the same length.
+    const unsigned latitude = static_cast<unsigned>(step) % 600000u;
+    const unsigned longitude = (static_cast<unsigned>(step) * 7u + 123457u) % 600000u;
+    char report[128];
+    std::snprintf(report, sizeof report,
+                  "$355632000166323,1,1,040202,093633,E121%02u.%04u,N24%02u.%04u,00161,0.0100,"
+                  "147,07*37!",
+                  longitude / 10000u, longitude % 10000u, latitude / 10000u, latitude % 10000u);
+    return report;
+}
+
+Position ReportPosition(const std::string& report) {
+    const CheckResult check = CheckReport(report);
+    if (check.rejection) throw std::runtime_error("bad benchmark report: " + report);
+    return {ConvertLatitude(check.fields[6]), ConvertLongitude(check.fields[5])};
+}
+
+std::string TypicalLogLine() {
+    return SystemDateAndTime() + " " + TrackerReport(1) + "\r\n";
+}
+
+double Median(std::vector<double> values) {
+    return Percentile(std::move(values), 50.0);
+}
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const double rank = std::ceil(p / 100.0 * static_cast<double>(values.size()));
+    const std::size_t index =
+        std::min(values.size() - 1, static_cast<std::size_t>(std::max(rank, 1.0)) - 1);
+    return values[index];
+}
+
+double Mean(const std::vector<double>& values) {
+    if (values.empty()) return 0.0;
+    return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+}
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return -1;
+}
+
+std::string FileSystemOf(const std::string& path) {
+    struct statfs info {};
+    if (::statfs(path.c_str(), &info) != 0) return "an unknown file system";
+    struct Known {
+        unsigned long magic;
+        const char* name;
+    };
+    static const Known kKnown[] = {{0xEF53, "ext4"},          {0x01021994, "tmpfs"},
+                                   {0x9123683E, "btrfs"},     {0x58465342, "xfs"},
+                                   {0x794C7630, "overlayfs"}, {0x2FC12FC1, "zfs"}};
+    for (const Known& known : kKnown) {
+        if (static_cast<unsigned long>(info.f_type) == known.magic) return known.name;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "file system 0x%lx", static_cast<unsigned long>(info.f_type));
+    return text;
+}
+
+std::string MachineLoad() {
+    std::ifstream in("/proc/loadavg");
+    double one = 0, five = 0, fifteen = 0;
+    in >> one >> five >> fifteen;
+    char text[128];
+    std::snprintf(text, sizeof text, "%u cores, load average %.2f %.2f %.2f",
+                  std::thread::hardware_concurrency(), one, five, fifteen);
+    return text;
+}
+
+const char* Verdict(bool met) {
+    return met ? "target met" : "target MISSED";
+}
+
+int RunBenchmark(int argc, char** argv, const char* name, int (*run)(const BenchHome& home)) {
+    try {
+        BenchHome home;
+        int rc;
+        {
+            Application app(argc, argv);
+            std::printf("== %s (%s)\n", name, MachineLoad().c_str());
+            rc = run(home);
+            std::printf("   machine at the end: %s\n", MachineLoad().c_str());
+            std::fflush(stdout);
+        }
+        return rc;
+    } catch (const std::exception& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s\n", name, error.what());
+        return 1;
+    }
+}
+
+void Settle() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+}  // namespace vostrel::bench
