@@ -8,7 +8,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QScrollBar>
-#include <QTextCursor>
+#include <QTest>
 #include <chrono>
 #include <thread>
 
@@ -38,7 +38,6 @@ TEST(Console, WindowMatchesItsDesign) {
     EXPECT_EQ(w.Text1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     EXPECT_EQ(w.Text1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(w.Text1->font().pixelSize(), 13);
-    EXPECT_FALSE(w.Text1->isReadOnly());
 
     EXPECT_EQ(w.Command1->text(), "Start Tracking");
     EXPECT_EQ(w.Command1->geometry(), QRect(8, 368, 193, 33));
@@ -90,23 +89,50 @@ TEST(Console, LaterActivationsDoNotWriteTheBannerAgain) {
 TEST(Console, AppendsAfterTypedTextNotAtTheCaretAndShowsTheFirstLine) {
     WindowFixture t;
     ActivityLog& log = *t.window->Text1;
-    // The operator types somewhere in the middle of the banner, and at the end.
-    QTextCursor caret = log.textCursor();
-    caret.setPosition(3);
-    log.setTextCursor(caret);
-    log.insertPlainText("typed");
-    const std::string withTyping = t.Log();
+    // The operator clicks into the banner and types there.
+    log.setFocus();
+    log.SetCaret(3);
+    QTest::keyClicks(&log, "typed");
+    QTest::keyClick(&log, Qt::Key_Return);
+    const std::string banner = BannerText().toStdString();
+    const std::string withTyping = banner.substr(0, 3) + "typed\r\n" + banner.substr(3);
+    ASSERT_EQ(t.Log(), withTyping);
+    EXPECT_EQ(log.Caret(), 3u + 7u);
+
     for (int i = 0; i < 200; ++i) log.Append(QString("line %1\r\n").arg(i));
     const std::string all = t.Log();
     EXPECT_EQ(all.substr(0, withTyping.size()), withTyping);
     EXPECT_EQ(all.substr(all.size() - 10), "line 199\r\n");
-    EXPECT_EQ(log.textCursor().position(), 3 + 5);
+    EXPECT_EQ(log.Caret(), 3u + 7u);
     ASSERT_GT(log.verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(log.verticalScrollBar()->value(), 0);
 
     log.verticalScrollBar()->setValue(log.verticalScrollBar()->maximum());
     log.Append("one more\r\n");
     EXPECT_EQ(log.verticalScrollBar()->value(), 0);
+}
+
+TEST(Console, TheOperatorCanEditTheLogText) {
+    WindowFixture t;
+    ActivityLog& log = *t.window->Text1;
+    log.SetText("ab\r\ncd\r\n");
+    log.setFocus();
+    log.SetCaret(2);
+    QTest::keyClick(&log, Qt::Key_Delete);  // the CR LF pair goes as one
+    EXPECT_EQ(t.Log(), "abcd\r\n");
+    QTest::keyClick(&log, Qt::Key_Backspace);
+    EXPECT_EQ(t.Log(), "acd\r\n");
+    QTest::keyClick(&log, Qt::Key_End);
+    QTest::keyClicks(&log, "X");
+    EXPECT_EQ(t.Log(), "acdX\r\n");
+    QTest::keyClick(&log, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(&log, "new");
+    EXPECT_EQ(t.Log(), "new");
+    // A CR written in one append and its LF in the next still make one line break.
+    log.Append("\r");
+    log.Append("\nnext\r\n");
+    EXPECT_EQ(t.Log(), "new\r\nnext\r\n");
+    EXPECT_EQ(log.LineCount(), 3u);
 }
 
 TEST(Console, ANoticeIsAStopBoxWithOneOkAndTheCallerWaitsForIt) {

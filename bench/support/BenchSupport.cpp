@@ -6,10 +6,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDate>
 #include <QLocale>
 #include <QMessageBox>
-#include <QTime>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +19,7 @@
 #include <thread>
 
 #include "app/Application.h"
+#include "app/SystemClock.h"
 #include "app/VostrelDEMO.h"
 #include "console/ActivityLog.h"
 #include "output/QtEnvironment.h"
@@ -104,11 +103,8 @@ void LogPorts::Append(const std::string& text) {
 }
 
 std::string SystemDateAndTime() {
-    const QLocale locale = QLocale::system();
-    const QString stamp = locale.toString(QDate::currentDate(), QLocale::ShortFormat) +
-                          QLatin1Char(' ') +
-                          locale.toString(QTime::currentTime(), QLocale::LongFormat);
-    return stamp.toLatin1().toStdString();
+    static SystemClock clock;
+    return clock.DateAndTime();
 }
 
 std::string LogPorts::DateAndTime() {

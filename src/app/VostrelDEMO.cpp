@@ -1,15 +1,14 @@
 #include "app/VostrelDEMO.h"
 
-#include <QDate>
 #include <QDir>
 #include <QEvent>
 #include <QIcon>
 #include <QLocale>
 #include <QPushButton>
-#include <QTime>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/SystemClock.h"
 #include "console/ActivityLog.h"
 #include "console/Banner.h"
 
@@ -38,20 +37,15 @@ struct VostrelDEMO::Ports : ActivityLogPort, ErrorNoticePort, ClockPort {
     VostrelDEMO& window;
     explicit Ports(VostrelDEMO& w) : window(w) {}
 
-    void Append(const std::string& text) override {
-        window.Text1->Append(QString::fromLatin1(text.data(), static_cast<int>(text.size())));
-    }
+    void Append(const std::string& text) override { window.Text1->AppendLatin1(text); }
     void Show(const std::string& message) override {
         window.notice_->Show(QString::fromStdString(message));
     }
     std::string DateAndTime() override {
-        if (window.environment_.clock) return window.environment_.clock();
-        const QLocale locale = QLocale::system();
-        const QString stamp = locale.toString(QDate::currentDate(), QLocale::ShortFormat) +
-                              QLatin1Char(' ') +
-                              locale.toString(QTime::currentTime(), QLocale::LongFormat);
-        return stamp.toLatin1().toStdString();
+        return window.environment_.clock ? window.environment_.clock() : clock.DateAndTime();
     }
+
+    SystemClock clock;
 };
 
 void EndProgramNow(int exitCode) {
