@@ -125,10 +125,10 @@ void ActivityLog::Replace(std::size_t from, std::size_t to, std::string_view wit
     text_.replace(from, to - from, with);
     Reindex(from);
     caret_ = anchor_ = from + with.size();
-    Changed(from);
+    Changed();
 }
 
-void ActivityLog::Changed(std::size_t /*fromOffset*/) {
+void ActivityLog::Changed() {
     UpdateScrollRange();
     EnsureCaretVisible();
     viewport()->update();

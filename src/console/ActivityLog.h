@@ -54,7 +54,7 @@ class ActivityLog : public QAbstractScrollArea {
     // Rebuilds the line index from the line holding `offset` to the end of the text.
     void Reindex(std::size_t offset);
     void Replace(std::size_t from, std::size_t to, std::string_view with);
-    void Changed(std::size_t fromOffset);
+    void Changed();
     void MoveCaret(std::size_t offset, bool extendSelection);
     void EnsureCaretVisible();
     std::size_t OffsetAt(const QPoint& point) const;
