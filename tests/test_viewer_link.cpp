@@ -1,8 +1,10 @@
 // Connecting to the globe viewer at window load, with test components.
 #include <gtest/gtest.h>
+#include <marble/MarbleWidget.h>
 
 #include <QTimer>
 
+#include "output/GlobeViewer.h"
 #include "output/Untangle.h"
 #include "output/ViewerLink.h"
 #include "support/WindowFixture.h"
@@ -94,6 +96,29 @@ TEST(ViewerLink, AGoodReportIsShownFromTheSnapshotPath) {
     test::SendAll(client, "$1,2,3,4,5,E12129.2252,N2459.8891,7,8,9,!");
     ASSERT_TRUE(test::WaitFor([&] { return t.stubs.last->shown.size() == 1; }));
     EXPECT_EQ(t.stubs.last->shown[0].toStdString(), t.dir.File("vo_demo.kml"));
+    ::close(client);
+}
+
+// The whole chain in one process: window, a tracker on real loopback, real files in a scratch
+// folder and the real globe viewer, offscreen.
+TEST(ViewerLink, AGoodReportEndsWithTheRealGlobeCentredOnIt) {
+    ComponentRegistry registry;
+    RegisterGlobeViewer(registry);
+    WindowFixture t(true, &registry);
+    ASSERT_TRUE(t.window->isVisible());
+    auto* globe = qobject_cast<GlobeViewer*>(t.window->Viewer().Component());
+    ASSERT_NE(globe, nullptr);
+
+    t.Start();
+    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_GE(client, 0);
+    test::SendAll(
+        client, "$355632002562503,1,3,160414,221427,E03737.3756,N5539.3943,166.2,0.1,91.04,05*37!");
+    ASSERT_TRUE(test::WaitFor(
+        [&] { return t.TrackLog() == "37.6229266666667,55.6565716666667,0\r\n"; }, 30000));
+    EXPECT_NEAR(globe->Map()->centerLongitude(), 37.6229266666667, 1e-6);
+    EXPECT_NEAR(globe->Map()->centerLatitude(), 55.6565716666667, 1e-6);
+    EXPECT_TRUE(globe->Window()->isVisible());
     ::close(client);
 }
 

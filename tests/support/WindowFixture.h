@@ -20,9 +20,10 @@ struct WindowFixture {
     std::vector<int> endedWith;
     std::unique_ptr<VostrelDEMO> window;
 
-    explicit WindowFixture(bool show = true) {
+    // `registry`: where the viewer comes from; a stub viewer when none is given.
+    explicit WindowFixture(bool show = true, const ComponentRegistry* registry = nullptr) {
         VostrelDEMO::Environment environment;
-        environment.registry = &stubs.registry;
+        environment.registry = registry != nullptr ? registry : &stubs.registry;
         environment.endProgram = [this](int code) { endedWith.push_back(code); };
         environment.dataFolder = dir.Path();
         environment.clock = [] { return std::string(kStamp); };
