@@ -26,7 +26,13 @@ std::string AfterReport(const std::string& problem, std::int64_t number) {
 }
 
 std::string Progress(std::int64_t number, std::int64_t total) {
-    return "[" + std::to_string(number) + "/" + std::to_string(total) + "]";
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + std::string&&.
+    std::string text = "[";
+    text += std::to_string(number);
+    text += '/';
+    text += std::to_string(total);
+    text += ']';
+    return text;
 }
 
 }  // namespace
