@@ -147,6 +147,37 @@ TEST(TrackerLink, AResetFreesTheSlotWithOneDisconnectLine) {
     EXPECT_FALSE(t.window->Link().sckAccept[1]->HasConnection());
 }
 
+// The tracker leaves while its rejected report's notice is still open: the close is handled
+// nested, inside the waiting handler, and the slot's socket goes away under it.
+TEST(TrackerLink, ATrackerLeavingWhileItsNoticeIsOpenIsHandledNested) {
+    WindowFixture t;
+    t.Start();
+    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    test::NoticeWatcher notices(false);
+    bool closedWhileOpen = false;
+    notices.onTick = [&] {
+        if (notices.OpenNow() == 1 && !closedWhileOpen) {
+            closedWhileOpen = true;
+            ::close(client);
+        }
+        if (closedWhileOpen && t.Log().find("disconnected.\r\n") != std::string::npos) {
+            notices.DismissAll();
+        }
+    };
+    test::SendAll(client, "short");
+    ASSERT_TRUE(test::WaitFor([&] { return closedWhileOpen && notices.OpenNow() == 0; }));
+    EXPECT_EQ(notices.seen.size(), 1u);
+    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], 0);
+    EXPECT_FALSE(t.window->Link().sckAccept[1]->HasConnection());
+
+    // The slot takes the next tracker as usual.
+    const int next = test::ConnectClient("127.0.0.1", 5000);
+    test::SendAll(next, kReport);
+    EXPECT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine; }));
+    ::close(next);
+}
+
 TEST(TrackerLink, AcceptedConnectionsUseShortKeepAlive) {
     WindowFixture t;
     t.Start();
