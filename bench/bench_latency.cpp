@@ -149,12 +149,7 @@ struct Tracker {
 int Run(const BenchHome& home) {
     BenchWindow bench(home.Path());
     NoticeSweeper notices;
-    bench.window->Command1->click();
-    if (!bench.endedWith.empty() || !bench.window->Link().sckListen.isListening()) {
-        std::fprintf(stderr, "bench_latency: could not listen on port 5000 (%s)\n",
-                     notices.seen.isEmpty() ? "no notice" : qUtf8Printable(notices.seen.front()));
-        return 1;
-    }
+    if (!bench.StartTracking("bench_latency")) return 1;
 
     Tracker tracker;
     tracker.folder = home.Path();

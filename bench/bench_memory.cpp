@@ -25,12 +25,7 @@ constexpr int kReportsPerEventRun = 10;
 int Run(const BenchHome& home) {
     BenchWindow bench(home.Path());
     NoticeSweeper notices;
-    bench.window->Command1->click();
-    if (!bench.endedWith.empty() || !bench.window->Link().sckListen.isListening()) {
-        std::fprintf(stderr, "bench_memory: could not listen on port 5000 (%s)\n",
-                     notices.seen.isEmpty() ? "no notice" : qUtf8Printable(notices.seen.front()));
-        return 1;
-    }
+    if (!bench.StartTracking("bench_memory")) return 1;
     Settle();
     const long startKiB = ResidentKiB();
     const long long startLog = bench.Log().Text().size();

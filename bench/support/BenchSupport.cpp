@@ -6,8 +6,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QLocale>
 #include <QMessageBox>
+#include <QPushButton>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -98,8 +98,17 @@ ActivityLog& BenchWindow::Log() const {
     return *window->Text1;
 }
 
+bool BenchWindow::StartTracking(const char* program) {
+    NoticeSweeper notices;
+    window->Command1->click();
+    if (endedWith.empty() && window->Link().sckListen.isListening()) return true;
+    std::fprintf(stderr, "%s: could not listen on port 5000 (%s)\n", program,
+                 notices.seen.isEmpty() ? "no notice" : qUtf8Printable(notices.seen.front()));
+    return false;
+}
+
 void LogPorts::Append(const std::string& text) {
-    log.Append(QString::fromLatin1(text.data(), static_cast<int>(text.size())));
+    log.AppendLatin1(text);
 }
 
 std::string SystemDateAndTime() {

@@ -82,6 +82,8 @@ struct BenchWindow {
     BenchWindow(const BenchWindow&) = delete;
     BenchWindow& operator=(const BenchWindow&) = delete;
     ActivityLog& Log() const;
+    // Clicks Start Tracking; false (with a message naming `program`) when it could not listen.
+    bool StartTracking(const char* program);
 };
 
 // The window's side of the report path, rebuilt outside it: appends to a real activity log,

@@ -57,9 +57,6 @@ class VostrelDEMO : public QWidget {
     TrackerLink& Link() { return *link_; }
     ViewerLink& Viewer() { return viewer_; }
     ErrorNotice& Notice() { return *notice_; }
-    const PositionFiles& Files() const { return *files_; }
-    bool Loaded() const { return loaded_; }
-    bool Ended() const { return ended_; }
 
   protected:
     bool event(QEvent* event) override;

@@ -25,7 +25,6 @@ class PositionFiles : public PositionWriterPort {
     bool SaveTrackerPosition(const std::string& latitude, const std::string& longitude) override;
 
     std::string SnapshotPath() const override { return snapshotPath_; }
-    const std::string& TrackLogPath() const { return trackLogPath_; }
 
   private:
     std::string trackLogPath_;
