@@ -43,7 +43,7 @@ TEST(TrackerLink, APortHeldByAnotherProgramEndsTheProgramAfterTheNotice) {
     ASSERT_TRUE(holder.listen(QHostAddress::Any, 5000));
     WindowFixture t;
     test::NoticeWatcher notices;
-    t.Start();
+    t.window->Command1->click();
     ASSERT_EQ(notices.seen.size(), 1u);
     EXPECT_EQ(notices.seen[0].text, "Error in application.");
     EXPECT_EQ(t.endedWith, std::vector<int>{1});
@@ -55,7 +55,7 @@ TEST(TrackerLink, FailingToCreateTheSlotEndsTheProgramAfterTheNotice) {
     WindowFixture t;
     t.window->Link().SetElementFactory([](std::int16_t) { return nullptr; });
     test::NoticeWatcher notices;
-    t.Start();
+    t.window->Command1->click();
     ASSERT_EQ(notices.seen.size(), 1u);
     EXPECT_EQ(notices.seen[0].text, "Unable to initialise TCP/UDP sockets.");
     EXPECT_EQ(t.endedWith, std::vector<int>{1});

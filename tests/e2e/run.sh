@@ -11,7 +11,12 @@ export HOME=$work/home
 mkdir -p "$HOME"
 pid=""
 cleanup() {
-  [[ -n "$pid" ]] && kill "$pid" 2>/dev/null || true
+  # Wait until the program is gone: it holds port 5000, which the next test needs.
+  if [[ -n "$pid" ]] && kill "$pid" 2>/dev/null; then
+    (sleep 10; kill -9 "$pid" 2>/dev/null) &
+    wait "$pid" 2>/dev/null || true
+    kill $! 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT

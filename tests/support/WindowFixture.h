@@ -40,7 +40,14 @@ struct WindowFixture {
 
     std::string Log() const { return window->Text1->Text().toStdString(); }
     std::string TrackLog() const { return ReadFile(dir.File("vo_demo.txt")); }
-    void Start() { window->Command1->click(); }
+    // Clicks Start Tracking and checks that it listens. Should port 5000 be held, the notice
+    // that says so is dismissed, so the test fails instead of waiting on it.
+    void Start() {
+        NoticeWatcher dismisser;
+        window->Command1->click();
+        EXPECT_TRUE(endedWith.empty() && window->Link().sckListen.isListening())
+            << "Start Tracking did not listen on port 5000 (held by another program?)";
+    }
     bool LogHas(const std::string& text, int timeoutMs = 10000) const {
         return WaitFor([&] { return Log().find(text) != std::string::npos; }, timeoutMs);
     }
