@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 #include <chrono>
 #include <thread>
 
@@ -40,6 +41,7 @@ TEST(Console, WindowMatchesItsDesign) {
     EXPECT_EQ(w.Text1->font().pixelSize(), 13);
 
     EXPECT_EQ(w.Command1->text(), "Start Tracking");
+    EXPECT_FALSE(w.Command1->testAttribute(Qt::WA_SetPalette));  // the style's own look
     EXPECT_EQ(w.Command1->geometry(), QRect(8, 368, 193, 33));
     EXPECT_EQ(w.Command1->font().pixelSize(), 13);
     EXPECT_TRUE(w.Command1->isEnabled());
@@ -157,6 +159,92 @@ TEST(Console, ANoticeIsAStopBoxWithOneOkAndTheCallerWaitsForIt) {
     EXPECT_TRUE(notices.seen[0].okButton);
 }
 
+// While a notice waits, the main window takes no input, but the program's other windows (the
+// globe) do; Return on the focused Start Tracking button presses it.
+TEST(Console, ANoticeBlocksOnlyTheMainWindowAndReturnPressesTheButton) {
+    WindowFixture t;
+    QWidget globe;
+    globe.resize(200, 200);
+    globe.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&globe));
+    struct PressCounter : QObject {
+        int presses = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::MouseButtonPress) ++presses;
+            return false;
+        }
+    } counter;
+    globe.installEventFilter(&counter);
+    int clicks = 0;
+    QObject::connect(t.window->Command1, &QPushButton::clicked, [&] { ++clicks; });
+
+    test::NoticeWatcher notices(false);
+    notices.onTick = [&] {
+        if (notices.OpenNow() != 1) return;
+        QTest::mouseClick(globe.windowHandle(), Qt::LeftButton, {}, QPoint(50, 50));
+        QTest::mouseClick(t.window->windowHandle(), Qt::LeftButton, {},
+                          t.window->Command1->geometry().center());
+        QTest::keyClick(t.window->windowHandle(), Qt::Key_Return);
+        notices.DismissAll();
+    };
+    t.window->Notice().Show("Packet too small.");
+    EXPECT_EQ(counter.presses, 1);
+    EXPECT_EQ(clicks, 0);
+
+    QApplication::setActiveWindow(t.window.get());
+    ASSERT_TRUE(t.window->Command1->hasFocus());
+    QTest::keyClick(t.window->windowHandle(), Qt::Key_Return);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_NE(t.Log().find("Listening on TCP port 5000\r\n"), std::string::npos);
+}
+
+// Report lines wrap into two screen rows; the operator reads the log by clicking a row (the
+// caret lands there) while paging, wheeling and dragging the thumb, and sees every row once.
+TEST(Console, TheLogScrollsByScreenRows) {
+    WindowFixture t;
+    ActivityLog& log = *t.window->Text1;
+    const int usable = log.viewport()->width() - 8;
+    const QString first(int(usable / QFontMetricsF(log.font()).horizontalAdvance('A')) - 1, 'A');
+    log.SetText("");
+    constexpr int kLines = 100;  // 200 rows, then the empty last line
+    for (int i = 0; i < kLines; ++i) log.Append(first + " BBBB" + QString::number(i) + "\r\n");
+    log.setFocus();
+    const int height = QFontMetrics(log.font()).lineSpacing();
+    const int visible = log.VisibleRows();
+    // The screen row shown at `screenRow` of the box, numbered over the whole log.
+    auto rowOnScreen = [&](int screenRow) {
+        QTest::mouseClick(log.viewport(), Qt::LeftButton, {},
+                          QPoint(1, 4 + screenRow * height + height / 2));
+        const std::size_t caret = log.Caret();
+        if (caret == log.Size()) return 2 * kLines;
+        return static_cast<int>(2 * log.Store().LineIndexOf(caret)) +
+               (log.Store().At(caret) == 'B' ? 1 : 0);
+    };
+    int pages = 1;
+    int bottom = rowOnScreen(visible - 1);
+    ASSERT_EQ(rowOnScreen(0), 0);
+    ASSERT_EQ(bottom, visible - 1);
+    while (bottom < 2 * kLines) {
+        QTest::keyClick(&log, Qt::Key_PageDown);
+        const int top = rowOnScreen(0);
+        ASSERT_LE(top, bottom + 1) << "page " << pages << " skipped rows";
+        const int next = rowOnScreen(visible - 1);
+        ASSERT_GT(next, bottom) << "page " << pages << " did not move";
+        bottom = next;
+        ++pages;
+    }
+    EXPECT_EQ(pages, (2 * kLines + 1 + visible - 1) / visible);
+
+    QTest::keyClick(&log, Qt::Key_Home, Qt::ControlModifier);
+    QWheelEvent notch(QPointF(50, 50), log.viewport()->mapToGlobal(QPoint(50, 50)), QPoint(),
+                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(log.viewport(), &notch);
+    EXPECT_EQ(rowOnScreen(0), QApplication::wheelScrollLines());
+
+    log.verticalScrollBar()->setValue(log.verticalScrollBar()->maximum());  // the thumb at the end
+    EXPECT_EQ(rowOnScreen(visible - 1), 2 * kLines);
+}
+
 // Malformed data sent faster than the operator dismisses notices: every arrival is logged
 // exactly, no more than 8 boxes stand open, the rest become "Error: " lines, and nothing
 // crashes.
@@ -233,15 +321,20 @@ TEST(Console, ClosingTheWindowEndsTheProgramAlsoWithATrackerConnected) {
     ::close(client);
 }
 
-TEST(Console, AnUntrappedErrorEndsTheProgramAfterTheFatalReport) {
+// The fatal report is shown once: the tracker that keeps sending meanwhile runs no handler
+// nested in its box, and the program ends when it is dismissed.
+TEST(Console, AnUntrappedErrorEndsTheProgramAfterOneFatalReport) {
     QProcess child;
     child.start(QStringLiteral(VOSTREL_FATAL_CHILD), QStringList());
     ASSERT_TRUE(child.waitForFinished(60000));
     const QString output = child.readAllStandardError();
     EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(child.exitCode(), 3) << output.toStdString();
-    EXPECT_TRUE(output.contains("seen fatal box: Vostrel GPRS Demo (TCP) | Run-time error '9':"))
+    EXPECT_EQ(output.count("seen fatal box: "), 1) << output.toStdString();
+    EXPECT_TRUE(output.contains("seen fatal box: Vostrel GPRS Demo (TCP) | the clock stopped"))
         << output.toStdString();
+    EXPECT_TRUE(output.contains("Run-time error '1999': the clock stopped"));
+    EXPECT_FALSE(output.contains("during the box")) << output.toStdString();
 }
 
 }  // namespace

@@ -43,7 +43,11 @@ TEST(TrackerLink, APortHeldByAnotherProgramEndsTheProgramAfterTheNotice) {
     ASSERT_TRUE(holder.listen(QHostAddress::Any, 5000));
     WindowFixture t;
     test::NoticeWatcher notices;
+    testing::internal::CaptureStderr();
     t.window->Command1->click();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "vostrel: Error in application. Address already in use\n"),
+              std::string::npos);
     ASSERT_EQ(notices.seen.size(), 1u);
     EXPECT_EQ(notices.seen[0].text, "Error in application.");
     EXPECT_EQ(t.endedWith, std::vector<int>{1});
@@ -132,6 +136,45 @@ TEST(TrackerLink, QuickReportsAndQuickClosesEndWithTheSlotFree) {
     ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), " connected.\r\n") == 2; }));
     EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], 0);
     EXPECT_EQ(t.window->Link().GetFreeSocket(), 1);
+}
+
+// The tracker leaves and another one is accepted into the slot during the yield after the
+// accept: each connect line still names its own tracker.
+TEST(TrackerLink, TheConnectLineNamesTheTrackerAcceptedEvenIfItLeftDuringTheYield) {
+    WindowFixture t;
+    t.Start();
+    int first = -1;
+    int second = -1;
+    bool nested = false;
+    t.window->Link().SetYield([&] {
+        if (nested) {
+            QCoreApplication::processEvents();
+            return;
+        }
+        nested = true;
+        ::close(first);
+        ASSERT_TRUE(t.LogHas("Tracker 127.0.0.2 disconnected.\r\n"));
+        second = test::ConnectClient("127.0.0.1", 5000, "127.0.0.3");
+        ASSERT_TRUE(t.LogHas("Tracker 127.0.0.3 connected.\r\n"));
+    });
+    first = test::ConnectClient("127.0.0.1", 5000, "127.0.0.2");
+    ASSERT_TRUE(t.LogHas("Tracker 127.0.0.2 connected.\r\n"));
+    const std::string log = t.Log();
+    EXPECT_EQ(log.substr(log.find("Tracker 127.0.0.2 disconnected")),
+              "Tracker 127.0.0.2 disconnected.\r\nTracker 127.0.0.3 connected.\r\n"
+              "Tracker 127.0.0.2 connected.\r\n");
+    ::close(second);
+}
+
+// A peer that resets before its request is handled is still named in both of its lines.
+TEST(TrackerLink, APeerThatResetsBeforeItIsAcceptedIsNamed) {
+    WindowFixture t;
+    t.Start();
+    test::ResetAndClose(test::ConnectClient("127.0.0.1", 5000));
+    ASSERT_TRUE(t.LogHas("disconnected.\r\n"));
+    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    EXPECT_EQ(Count(t.Log(), "Tracker 127.0.0.1 connected.\r\n"), 1u);
+    EXPECT_EQ(Count(t.Log(), "Tracker 127.0.0.1 disconnected.\r\n"), 1u);
 }
 
 TEST(TrackerLink, AResetFreesTheSlotWithOneDisconnectLine) {

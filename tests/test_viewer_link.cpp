@@ -46,27 +46,37 @@ TEST(ViewerLink, AViewerThatTakesTimeIsPolledWithEventsInBetween) {
     EXPECT_GE(ticks, 1);
 }
 
+// A viewer that takes a while and sends no event meanwhile is not polled in a busy loop.
+TEST(ViewerLink, WaitingForTheViewerDoesNotSpin) {
+    WindowFixture t(false);
+    t.stubs.configure = [](test::StubViewer& viewer) { viewer.readyAfterMs = 300; };
+    t.window->show();
+    EXPECT_TRUE(t.window->isVisible());
+    EXPECT_LT(t.stubs.last->polls, 30);
+}
+
 class NotAViewer : public QObject {};
 
 struct Failure {
     const char* what;
+    const char* reason;
     std::function<void(test::StubRegistry&)> arrange;
 };
 
 TEST(ViewerLink, EveryFailureGivesTheNoticeAndEndsWithTheWindowNeverShown) {
     const Failure failures[] = {
-        {"unregistered",
+        {"unregistered", "Cannot create component 'VostrelDemo.GlobeViewer.1'",
          [](test::StubRegistry& s) { s.registry.Unregister("VostrelDemo.GlobeViewer.1"); }},
-        {"no interface",
+        {"no interface", "No such interface supported",
          [](test::StubRegistry& s) {
              s.registry.Register("VostrelDemo.GlobeViewer.1",
                                  [] { return std::make_unique<NotAViewer>(); });
          }},
-        {"ready fails",
+        {"ready fails", "viewer broken",
          [](test::StubRegistry& s) {
              s.configure = [](test::StubViewer& viewer) { viewer.failReady = true; };
          }},
-        {"factory throws",
+        {"factory throws", "cannot start",
          [](test::StubRegistry& s) {
              s.registry.Register("VostrelDemo.GlobeViewer.1", []() -> std::unique_ptr<QObject> {
                  throw std::runtime_error("cannot start");
@@ -78,7 +88,11 @@ TEST(ViewerLink, EveryFailureGivesTheNoticeAndEndsWithTheWindowNeverShown) {
         WindowFixture t(false);
         failure.arrange(t.stubs);
         test::NoticeWatcher notices;
+        testing::internal::CaptureStderr();
         t.window->show();
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                      std::string("vostrel: Unable to run interface. ") + failure.reason + "\n"),
+                  std::string::npos);
         EXPECT_FALSE(t.window->isVisible());
         EXPECT_EQ(t.endedWith, std::vector<int>{1});
         ASSERT_EQ(notices.seen.size(), 1u);

@@ -14,8 +14,8 @@ constexpr int kFatalExitCode = 3;
 }
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+    // No display name: the window system would add it to every window's title.
     setApplicationName(QStringLiteral("vostrel"));
-    setApplicationDisplayName(QStringLiteral("Vostrel GPRS Demo"));
     setApplicationVersion(QStringLiteral("1.01"));
 }
 
@@ -29,12 +29,21 @@ bool Application::notify(QObject* receiver, QEvent* event) {
     } catch (...) {
         ReportFatal(error_number::kUnexpected, QStringLiteral("Unknown error"));
     }
+    return false;
 }
 
 void Application::ReportFatal(int number, const QString& description) {
-    const QString text = QStringLiteral("Run-time error '%1':\n\n%2").arg(number).arg(description);
-    std::fprintf(stderr, "vostrel: %s\n", qUtf8Printable(QString(text).replace('\n', ' ')));
-    QMessageBox::critical(nullptr, QStringLiteral("Vostrel GPRS Demo (TCP)"), text);
+    static bool reporting = false;
+    const QString heading = QStringLiteral("Run-time error '%1':").arg(number);
+    std::fprintf(stderr, "vostrel: %s %s\n", qUtf8Printable(heading), qUtf8Printable(description));
+    if (reporting) return;  // the box of the first one is open; the program ends after it
+    reporting = true;
+    // Nothing from the network runs nested in the box's event loop on half-updated state.
+    for (QWidget* widget : topLevelWidgets()) {
+        if (auto* window = qobject_cast<VostrelDEMO*>(widget)) window->Link().Silence();
+    }
+    QMessageBox::critical(nullptr, QStringLiteral("Vostrel GPRS Demo (TCP)"),
+                          heading + QStringLiteral("\n\n") + description);
     EndProgramNow(kFatalExitCode);
 }
 

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QApplication>
-#include <functional>
 
 namespace vostrel {
 
@@ -13,9 +12,10 @@ class Application : public QApplication {
 
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // The fatal report: a message box with the error's number and description, then the end
-    // of the program with a non-zero exit status.
-    [[noreturn]] static void ReportFatal(int number, const QString& description);
+    // The fatal report: the tracker link falls silent, a message box shows the error's number
+    // and description, then the program ends with a non-zero exit status. Only the first
+    // fatal error is reported so; one met while its box is open is written to standard error.
+    static void ReportFatal(int number, const QString& description);
 };
 
 }  // namespace vostrel

@@ -11,6 +11,7 @@
 #include "app/SystemClock.h"
 #include "console/ActivityLog.h"
 #include "console/Banner.h"
+#include "report/Errors.h"
 
 // The window's resources live in a static library: register them explicitly (outside any
 // namespace, as the resource system requires).
@@ -78,9 +79,9 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
     Command1->setObjectName("Command1");
     Command1->setGeometry(8, 368, 193, 33);
     Command1->setFont(LogFont());
-    QPalette buttonColours = Command1->palette();
-    buttonColours.setColor(QPalette::Button, QColor(0x40, 0x40, 0x40));
-    Command1->setPalette(buttonColours);
+    // The standard push-button look (the style paints no colour of its own); Enter or Return
+    // presses the focused button, as Space does.
+    Command1->setAutoDefault(true);
 
     Text1 = new ActivityLog(this);
     Text1->setGeometry(8, 8, 721, 353);
@@ -136,15 +137,20 @@ void VostrelDEMO::closeEvent(QCloseEvent* event) {
 }
 
 bool VostrelDEMO::ConnectViewer() {
+    std::string reason;
     try {
         viewer_.Connect(*environment_.registry);
         return true;
+    } catch (const std::exception& error) {
+        reason = error.what();
     } catch (...) {
-        notice_->Show(QStringLiteral("Unable to run interface."));
-        ended_ = true;
-        environment_.endProgram(1);
-        return false;
+        reason = "unknown error";
     }
+    PrintReason("Unable to run interface.", reason);
+    notice_->Show(QStringLiteral("Unable to run interface."));
+    ended_ = true;
+    environment_.endProgram(1);
+    return false;
 }
 
 void VostrelDEMO::ShowBanner() {

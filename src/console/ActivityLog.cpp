@@ -2,17 +2,22 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
-#include <QTextLayout>
 #include <algorithm>
+#include <climits>
+#include <cmath>
 
 namespace vostrel {
 
 namespace {
 
 constexpr int kMargin = 4;
+constexpr int kSubpixels = 64;  // advances and widths are kept in 1/64 pixel
 
 std::string ToLatin1(const QString& text) {
     std::string bytes;
@@ -22,25 +27,20 @@ std::string ToLatin1(const QString& text) {
     return bytes;
 }
 
-QString FromLatin1(std::string_view bytes) {
-    return QString::fromLatin1(bytes.data(), static_cast<int>(bytes.size()));
+// How a byte of the log is drawn: control characters as a middle dot and a tab as a blank, so
+// every character has a visible width and no row can hold more than a screenful of them.
+QChar DisplayChar(unsigned char c) {
+    if (c == '\t') return QLatin1Char(' ');
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) return QChar(0x00B7);
+    if (c == 0xAD) return QLatin1Char('-');  // the soft hyphen, drawn
+    return QChar(c);
 }
 
-// Lays out one line of the log wrapped at `width`; returns its height.
-qreal LayOut(QTextLayout& layout, qreal width, qreal lineSpacing) {
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.setCacheEnabled(true);
-    qreal height = 0;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        line.setPosition(QPointF(0, height));
-        height += line.height();
-    }
-    layout.endLayout();
-    return std::max(height, lineSpacing);
+QString DisplayText(std::string_view bytes) {
+    QString text(static_cast<int>(bytes.size()), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (const char c : bytes) *out++ = DisplayChar(static_cast<unsigned char>(c));
+    return text;
 }
 
 }  // namespace
@@ -60,183 +60,267 @@ ActivityLog::ActivityLog(QWidget* parent) : QAbstractScrollArea(parent) {
     colours.setColor(QPalette::Base, QColor(0x40, 0x40, 0x40));
     colours.setColor(QPalette::Text, QColor(0x00, 0xFF, 0x00));
     setPalette(colours);
-    UpdateScrollRange();
+    UpdateMetrics();
 }
+
+// ---------------------------------------------------------------------------------------------
+// Writing
 
 void ActivityLog::Append(const QString& addition) {
     AppendLatin1(ToLatin1(addition));
 }
 
 void ActivityLog::AppendLatin1(std::string_view addition) {
-    const std::size_t from = text_.size();
-    text_.append(addition);
-    Reindex(from);
+    const std::size_t firstNewRow = text_.RowOf(text_.Size());
+    const LogText::Trim trim = text_.Append(addition);
+    FollowTrim(trim);
     UpdateScrollRange();
     // The view shows the first line after every write; repaint only when what it shows
     // changed.
     const bool wasAtTop = verticalScrollBar()->value() == 0;
     verticalScrollBar()->setValue(0);
-    if (!wasAtTop || LineOf(from) <= lastPaintedLine_) viewport()->update();
+    if (!wasAtTop || trim.count > 0 || firstNewRow < static_cast<std::size_t>(VisibleRows())) {
+        viewport()->update();
+    }
 }
 
 void ActivityLog::SetText(const QString& text) {
-    text_ = ToLatin1(text);
+    text_.Assign(ToLatin1(text));
     caret_ = anchor_ = 0;
-    lineStarts_.assign(1, 0);
-    Reindex(0);
     UpdateScrollRange();
     verticalScrollBar()->setValue(0);
     viewport()->update();
 }
 
 QString ActivityLog::Text() const {
-    return FromLatin1(text_);
+    const std::string text = text_.Text();
+    return QString::fromLatin1(text.data(), static_cast<int>(text.size()));
 }
 
 void ActivityLog::SetCaret(std::size_t offset) {
     MoveCaret(offset, false);
 }
 
-ActivityLog::Line ActivityLog::LineAt(std::size_t index) const {
-    const std::size_t start = lineStarts_[index];
-    std::size_t end = index + 1 < lineStarts_.size() ? lineStarts_[index + 1] : text_.size();
-    if (end > start && text_[end - 1] == '\n') --end;
-    if (end > start && text_[end - 1] == '\r') --end;
-    return {start, end};
-}
-
-std::size_t ActivityLog::LineOf(std::size_t offset) const {
-    const auto after = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), offset);
-    return static_cast<std::size_t>(after - lineStarts_.begin()) - 1;
-}
-
-void ActivityLog::Reindex(std::size_t offset) {
-    // Start one line earlier when the change may complete a CR LF pair split across writes.
-    std::size_t line = LineOf(offset > 0 ? offset - 1 : 0);
-    lineStarts_.resize(line + 1);
-    for (std::size_t i = lineStarts_[line]; i < text_.size(); ++i) {
-        const char c = text_[i];
-        if (c == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n') ++i;
-        if (c == '\r' || c == '\n') lineStarts_.push_back(i + 1);
-    }
-}
-
-void ActivityLog::Replace(std::size_t from, std::size_t to, std::string_view with) {
-    text_.replace(from, to - from, with);
-    Reindex(from);
+void ActivityLog::Edit(std::size_t from, std::size_t to, std::string_view with) {
+    const LogText::Trim trim = text_.Replace(from, to, with);
     caret_ = anchor_ = from + with.size();
-    Changed();
-}
-
-void ActivityLog::Changed() {
+    FollowTrim(trim);
     UpdateScrollRange();
     EnsureCaretVisible();
     viewport()->update();
 }
 
-void ActivityLog::UpdateScrollRange() {
-    QScrollBar* bar = verticalScrollBar();
-    bar->setRange(0, static_cast<int>(std::min<std::size_t>(lineStarts_.size() - 1, INT_MAX)));
-    bar->setPageStep(std::max(1, VisibleRows()));
+// Keeps the caret and the selection on the same text when lines were removed before them.
+void ActivityLog::FollowTrim(const LogText::Trim& trim) {
+    if (trim.count == 0) return;
+    auto follow = [&trim](std::size_t offset) {
+        if (offset < trim.from) return offset;
+        return offset < trim.from + trim.count ? trim.from : offset - trim.count;
+    };
+    caret_ = follow(caret_);
+    anchor_ = follow(anchor_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rows and metrics
+
+int ActivityLog::RowHeight() const {
+    return std::max(1, QFontMetrics(drawFont_).lineSpacing());
 }
 
 int ActivityLog::VisibleRows() const {
-    return std::max(1, (viewport()->height() - 2 * kMargin) / fontMetrics().lineSpacing());
+    return std::max(1, (viewport()->height() - 2 * kMargin) / RowHeight());
 }
 
-std::size_t ActivityLog::StepLeft(std::size_t offset) const {
-    if (offset == 0) return 0;
-    if (offset >= 2 && text_[offset - 1] == '\n' && text_[offset - 2] == '\r') return offset - 2;
-    return offset - 1;
-}
-
-std::size_t ActivityLog::StepRight(std::size_t offset) const {
-    if (offset >= text_.size()) return text_.size();
-    if (text_[offset] == '\r' && offset + 1 < text_.size() && text_[offset + 1] == '\n') {
-        return offset + 2;
+void ActivityLog::UpdateMetrics() {
+    // Character by character, unkerned and unshaped, so a row is as wide as its characters'
+    // advances add up to, and the wrapping computed from them is what is drawn.
+    drawFont_ = font();
+    drawFont_.setKerning(false);
+    drawFont_.setStyleStrategy(QFont::PreferNoShaping);
+    const QFontMetricsF metrics(drawFont_);
+    WrapMetrics wrap;
+    for (int c = 0; c < 256; ++c) {
+        const qreal advance = metrics.horizontalAdvance(DisplayChar(static_cast<unsigned char>(c)));
+        wrap.advance[static_cast<std::size_t>(c)] =
+            std::max(1, static_cast<int>(std::lround(advance * kSubpixels)));
     }
-    return offset + 1;
+    wrap.width = std::int64_t{std::max(1, viewport()->width() - 2 * kMargin)} * kSubpixels;
+    const WrapMetrics& old = text_.Wrap();
+    if (wrap.width != old.width || wrap.advance != old.advance) text_.SetWrap(wrap);
+    UpdateScrollRange();
+}
+
+void ActivityLog::UpdateScrollRange() {
+    QScrollBar* bar = verticalScrollBar();
+    const std::size_t rows = text_.RowCount();
+    const std::size_t visible = static_cast<std::size_t>(VisibleRows());
+    const std::size_t last = rows > visible ? rows - visible : 0;
+    bar->setRange(0, static_cast<int>(std::min<std::size_t>(last, INT_MAX)));
+    bar->setPageStep(VisibleRows());
+}
+
+void ActivityLog::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateMetrics();
+}
+
+void ActivityLog::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) UpdateMetrics();
+}
+
+void ActivityLog::scrollContentsBy(int /*dx*/, int /*dy*/) {
+    viewport()->update();
+}
+
+std::int64_t ActivityLog::Advance(std::string_view text) const {
+    std::int64_t x = 0;
+    for (const char c : text) x += text_.Wrap().advance[static_cast<unsigned char>(c)];
+    return x;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Drawing
+
+void ActivityLog::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(viewport());
+    painter.setFont(drawFont_);
+    const QColor textColour = palette().color(QPalette::Text);
+    const int height = RowHeight();
+    const int ascent = QFontMetrics(drawFont_).ascent();
+    const auto [selFrom, selTo] = std::minmax(caret_, anchor_);
+    const WrapMetrics& wrap = text_.Wrap();
+
+    const std::size_t top = static_cast<std::size_t>(verticalScrollBar()->value());
+    if (top >= text_.RowCount()) return;
+    LogText::RowLine at = text_.LineOfRow(top);
+    std::size_t skip = top - at.firstRow;
+    LogText::Line line = at.line;
+    int y = kMargin;
+    const int bottom = viewport()->height();
+    while (y < bottom) {
+        const std::string_view bytes = text_.TextOf(line);
+        std::size_t index = 0;
+        ForEachRow(bytes, wrap, [&](std::size_t s, std::size_t e) {
+            if (index++ < skip) return true;
+            const bool lastRow = e == bytes.size();
+            const std::size_t rowStart = line.start + s;
+            const std::size_t rowEnd = line.start + e;
+            const std::string_view row = bytes.substr(s, e - s);
+            const QString shown = DisplayText(row);
+            const QPointF origin(kMargin, y + ascent);
+            if (selFrom < selTo && selFrom <= rowEnd && selTo > rowStart) {
+                const std::size_t a = std::max(selFrom, rowStart) - rowStart;
+                const std::size_t b = std::min(selTo, rowEnd) - rowStart;
+                const qreal x1 = kMargin + Advance(row.substr(0, a)) / qreal(kSubpixels);
+                qreal x2 = kMargin + Advance(row.substr(0, b)) / qreal(kSubpixels);
+                if (lastRow && selTo > line.end) x2 += height / 3.0;  // the line break
+                const QRectF band(x1, y, std::max<qreal>(x2 - x1, 0), height);
+                painter.fillRect(band, palette().brush(QPalette::Highlight));
+                painter.setPen(textColour);
+                painter.drawText(origin, shown);
+                painter.save();
+                painter.setClipRect(band);
+                painter.setPen(palette().color(QPalette::HighlightedText));
+                painter.drawText(origin, shown);
+                painter.restore();
+            } else {
+                painter.setPen(textColour);
+                painter.drawText(origin, shown);
+            }
+            const bool caretHere =
+                caret_ >= rowStart && (caret_ < rowEnd || (caret_ == rowEnd && lastRow));
+            if (hasFocus() && caretHere) {
+                const qreal x =
+                    kMargin + Advance(row.substr(0, caret_ - rowStart)) / qreal(kSubpixels);
+                painter.fillRect(QRectF(x, y, 1, height), textColour);
+            }
+            y += height;
+            return y < bottom;
+        });
+        if (line.next == line.end) break;  // the last line
+        line = text_.LineAt(line.next);
+        skip = 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Caret, mouse and keys
+
+std::int64_t ActivityLog::CaretX() const {
+    const LogText::Line line = text_.LineAt(caret_);
+    const std::string_view bytes = text_.TextOf(line);
+    const std::size_t column = caret_ - line.start;
+    std::size_t rowStart = 0;
+    ForEachRow(bytes, text_.Wrap(), [&](std::size_t s, std::size_t) {
+        if (s > column) return false;
+        rowStart = s;
+        return true;
+    });
+    return Advance(bytes.substr(rowStart, column - rowStart));
+}
+
+std::size_t ActivityLog::OffsetInRow(std::size_t row, std::int64_t x) const {
+    const LogText::RowLine at = text_.LineOfRow(std::min(row, text_.RowCount() - 1));
+    const std::string_view bytes = text_.TextOf(at.line);
+    const std::size_t wanted = std::min(row, text_.RowCount() - 1) - at.firstRow;
+    std::size_t index = 0;
+    std::size_t offset = at.line.start;
+    ForEachRow(bytes, text_.Wrap(), [&](std::size_t s, std::size_t e) {
+        if (index++ < wanted) return true;
+        std::int64_t left = 0;
+        std::size_t i = s;
+        for (; i < e; ++i) {
+            const std::int64_t advance = text_.Wrap().advance[static_cast<unsigned char>(bytes[i])];
+            if (x < left + advance / 2) break;
+            left += advance;
+        }
+        // The end of a wrapped row is the start of the next one: stay before its last blank.
+        if (i == e && e < bytes.size() && i > s) --i;
+        offset = at.line.start + i;
+        return false;
+    });
+    return offset;
+}
+
+std::size_t ActivityLog::OffsetAt(const QPoint& point) const {
+    const int row = (point.y() - kMargin) / RowHeight();
+    const std::size_t top = static_cast<std::size_t>(verticalScrollBar()->value());
+    const std::size_t target = point.y() < kMargin ? top : top + static_cast<std::size_t>(row);
+    return OffsetInRow(target, std::int64_t{point.x() - kMargin} * kSubpixels);
 }
 
 void ActivityLog::MoveCaret(std::size_t offset, bool extendSelection) {
-    caret_ = std::min(offset, text_.size());
+    caret_ = std::min(offset, text_.Size());
     if (!extendSelection) anchor_ = caret_;
     EnsureCaretVisible();
     viewport()->update();
 }
 
 void ActivityLog::EnsureCaretVisible() {
-    const int line = static_cast<int>(std::min<std::size_t>(LineOf(caret_), INT_MAX));
+    const std::size_t row = text_.RowOf(caret_);
+    const std::size_t visible = static_cast<std::size_t>(VisibleRows());
     QScrollBar* bar = verticalScrollBar();
-    if (line < bar->value()) {
-        bar->setValue(line);
-    } else if (line >= bar->value() + VisibleRows()) {
-        bar->setValue(line - VisibleRows() + 1);
+    const std::size_t top = static_cast<std::size_t>(bar->value());
+    if (row < top) {
+        bar->setValue(static_cast<int>(std::min<std::size_t>(row, INT_MAX)));
+    } else if (row >= top + visible) {
+        bar->setValue(static_cast<int>(std::min<std::size_t>(row - visible + 1, INT_MAX)));
     }
 }
 
-std::string ActivityLog::SelectedText() const {
+void ActivityLog::SelectAll() {
+    anchor_ = 0;
+    MoveCaret(text_.Size(), true);
+}
+
+void ActivityLog::CopySelection() const {
     const auto [from, to] = std::minmax(caret_, anchor_);
-    return text_.substr(from, to - from);
-}
-
-void ActivityLog::paintEvent(QPaintEvent* /*event*/) {
-    QPainter painter(viewport());
-    painter.setPen(palette().color(QPalette::Text));
-    const qreal width = viewport()->width() - 2 * kMargin;
-    const qreal spacing = fontMetrics().lineSpacing();
-    const auto [selFrom, selTo] = std::minmax(caret_, anchor_);
-    qreal y = kMargin;
-    std::size_t index = static_cast<std::size_t>(verticalScrollBar()->value());
-    lastPaintedLine_ = index;
-    for (; index < lineStarts_.size() && y < viewport()->height(); ++index) {
-        const Line line = LineAt(index);
-        QTextLayout layout(
-            FromLatin1(std::string_view(text_).substr(line.start, line.end - line.start)), font(),
-            viewport());
-        const qreal height = LayOut(layout, width, spacing);
-        QVector<QTextLayout::FormatRange> selection;
-        if (selFrom < selTo && selFrom <= line.end && selTo > line.start) {
-            QTextLayout::FormatRange range;
-            range.start = static_cast<int>(std::max(selFrom, line.start) - line.start);
-            range.length = static_cast<int>(std::min(selTo, line.end) - line.start) - range.start;
-            range.format.setBackground(palette().brush(QPalette::Highlight));
-            range.format.setForeground(palette().brush(QPalette::HighlightedText));
-            selection.append(range);
-        }
-        layout.draw(&painter, QPointF(kMargin, y), selection);
-        if (hasFocus() && caret_ >= line.start && caret_ <= line.end) {
-            layout.drawCursor(&painter, QPointF(kMargin, y), static_cast<int>(caret_ - line.start));
-        }
-        lastPaintedLine_ = index;
-        y += height;
-    }
-}
-
-std::size_t ActivityLog::OffsetAt(const QPoint& point) const {
-    const qreal width = viewport()->width() - 2 * kMargin;
-    const qreal spacing = fontMetrics().lineSpacing();
-    qreal y = kMargin;
-    std::size_t index = static_cast<std::size_t>(verticalScrollBar()->value());
-    for (; index < lineStarts_.size(); ++index) {
-        const Line line = LineAt(index);
-        QTextLayout layout(
-            FromLatin1(std::string_view(text_).substr(line.start, line.end - line.start)), font(),
-            viewport());
-        const qreal height = LayOut(layout, width, spacing);
-        if (point.y() < y + height || index + 1 == lineStarts_.size()) {
-            for (int i = 0; i < layout.lineCount(); ++i) {
-                const QTextLine row = layout.lineAt(i);
-                if (point.y() < y + row.y() + row.height() || i + 1 == layout.lineCount()) {
-                    const int column = row.xToCursor(point.x() - kMargin);
-                    return line.start + static_cast<std::size_t>(std::max(0, column));
-                }
-            }
-            return line.end;
-        }
-        y += height;
-    }
-    return text_.size();
+    if (from == to) return;
+    const std::string bytes = text_.Substr(from, to);
+    QApplication::clipboard()->setText(
+        QString::fromLatin1(bytes.data(), static_cast<int>(bytes.size())));
 }
 
 void ActivityLog::mousePressEvent(QMouseEvent* event) {
@@ -249,6 +333,14 @@ void ActivityLog::mouseMoveEvent(QMouseEvent* event) {
     if (event->buttons() & Qt::LeftButton) MoveCaret(OffsetAt(event->pos()), true);
 }
 
+void ActivityLog::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copy = menu.addAction(tr("&Copy"), this, [this] { CopySelection(); });
+    copy->setEnabled(caret_ != anchor_);
+    menu.addAction(tr("Select &All"), this, [this] { SelectAll(); });
+    menu.exec(event->globalPos());
+}
+
 void ActivityLog::focusInEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusInEvent(event);
     viewport()->update();
@@ -259,53 +351,46 @@ void ActivityLog::focusOutEvent(QFocusEvent* event) {
     viewport()->update();
 }
 
-void ActivityLog::resizeEvent(QResizeEvent* event) {
-    QAbstractScrollArea::resizeEvent(event);
-    UpdateScrollRange();
-}
-
 void ActivityLog::keyPressEvent(QKeyEvent* event) {
     const bool shift = event->modifiers() & Qt::ShiftModifier;
+    const bool control = event->modifiers() & Qt::ControlModifier;
     const auto [selFrom, selTo] = std::minmax(caret_, anchor_);
-    const Line line = LineAt(LineOf(caret_));
+    const int key = event->key();
     if (event->matches(QKeySequence::SelectAll)) {
-        anchor_ = 0;
-        MoveCaret(text_.size(), true);
+        SelectAll();
     } else if (event->matches(QKeySequence::Copy)) {
-        QApplication::clipboard()->setText(FromLatin1(SelectedText()));
+        CopySelection();
     } else if (event->matches(QKeySequence::Cut)) {
-        QApplication::clipboard()->setText(FromLatin1(SelectedText()));
-        Replace(selFrom, selTo, {});
+        CopySelection();
+        Edit(selFrom, selTo, {});
     } else if (event->matches(QKeySequence::Paste)) {
-        Replace(selFrom, selTo, ToLatin1(QApplication::clipboard()->text()));
-    } else if (event->key() == Qt::Key_Left) {
-        MoveCaret(StepLeft(caret_), shift);
-    } else if (event->key() == Qt::Key_Right) {
-        MoveCaret(StepRight(caret_), shift);
-    } else if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {
-        const std::size_t index = LineOf(caret_);
-        const bool up = event->key() == Qt::Key_Up;
-        if (up ? index > 0 : index + 1 < lineStarts_.size()) {
-            const Line target = LineAt(up ? index - 1 : index + 1);
-            MoveCaret(std::min(target.start + (caret_ - line.start), target.end), shift);
+        Edit(selFrom, selTo, ToLatin1(QApplication::clipboard()->text()));
+    } else if (key == Qt::Key_Left) {
+        MoveCaret(text_.StepBack(caret_), shift);
+    } else if (key == Qt::Key_Right) {
+        MoveCaret(text_.StepForward(caret_), shift);
+    } else if (key == Qt::Key_Up || key == Qt::Key_Down) {
+        const std::size_t row = text_.RowOf(caret_);
+        const bool up = key == Qt::Key_Up;
+        if (up ? row > 0 : row + 1 < text_.RowCount()) {
+            MoveCaret(OffsetInRow(up ? row - 1 : row + 1, CaretX()), shift);
         }
-    } else if (event->key() == Qt::Key_Home) {
-        MoveCaret(event->modifiers() & Qt::ControlModifier ? 0 : line.start, shift);
-    } else if (event->key() == Qt::Key_End) {
-        MoveCaret(event->modifiers() & Qt::ControlModifier ? text_.size() : line.end, shift);
-    } else if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown) {
-        verticalScrollBar()->triggerAction(event->key() == Qt::Key_PageUp
+    } else if (key == Qt::Key_Home) {
+        MoveCaret(control ? 0 : text_.LineAt(caret_).start, shift);
+    } else if (key == Qt::Key_End) {
+        MoveCaret(control ? text_.Size() : text_.LineAt(caret_).end, shift);
+    } else if (key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
+        verticalScrollBar()->triggerAction(key == Qt::Key_PageUp
                                                ? QAbstractSlider::SliderPageStepSub
                                                : QAbstractSlider::SliderPageStepAdd);
-    } else if (event->key() == Qt::Key_Backspace) {
-        Replace(selFrom < selTo ? selFrom : StepLeft(caret_), selTo, {});
-    } else if (event->key() == Qt::Key_Delete) {
-        Replace(selFrom, selFrom < selTo ? selTo : StepRight(caret_), {});
-    } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        Replace(selFrom, selTo, "\r\n");
-    } else if (!event->text().isEmpty() && event->text().at(0).isPrint() &&
-               !(event->modifiers() & Qt::ControlModifier)) {
-        Replace(selFrom, selTo, ToLatin1(event->text()));
+    } else if (key == Qt::Key_Backspace) {
+        Edit(selFrom < selTo ? selFrom : text_.StepBack(caret_), selTo, {});
+    } else if (key == Qt::Key_Delete) {
+        Edit(selFrom, selFrom < selTo ? selTo : text_.StepForward(caret_), {});
+    } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        Edit(selFrom, selTo, "\r\n");
+    } else if (!event->text().isEmpty() && event->text().at(0).isPrint() && !control) {
+        Edit(selFrom, selTo, ToLatin1(event->text()));
     } else {
         QAbstractScrollArea::keyPressEvent(event);
     }

@@ -1,15 +1,17 @@
 // The activity log box: a multi-line text box the system appends whole lines to and the
-// operator may type into. It keeps the text as it was written, one byte per character, with a
-// line index, and lays out only the lines on screen, so an append costs time in proportion to
-// the addition and the log takes little more memory than its text, however long it grows.
+// operator may type into. The text lives in a LogText (bytes as written, one per character,
+// with an index of lines and wrapped rows); this view lays out only the rows on screen and
+// scrolls by screen rows, so line, page, wheel and thumb all move through every row once.
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QFont>
 #include <QString>
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "console/LogText.h"
 
 namespace vostrel {
 
@@ -24,51 +26,54 @@ class ActivityLog : public QAbstractScrollArea {
     void Append(const QString& addition);
     // The same for text that is already one byte per character.
     void AppendLatin1(std::string_view addition);
-    // Replaces the whole text; the caret goes to its start.
+    // Replaces the whole text (the banner); the caret goes to its start.
     void SetText(const QString& text);
     // The whole text, exactly as written and typed.
     QString Text() const;
-    std::size_t Size() const { return text_.size(); }
-    std::size_t LineCount() const { return lineStarts_.size(); }
+    std::size_t Size() const { return text_.Size(); }
+    std::size_t LineCount() const { return text_.LineCount(); }
+    const LogText& Store() const { return text_; }
 
     // The operator's caret, as an offset into the text.
     std::size_t Caret() const { return caret_; }
     void SetCaret(std::size_t offset);
+    // Rows of text the view shows at once.
+    int VisibleRows() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
   private:
-    struct Line {
-        std::size_t start;
-        std::size_t end;  // before the line break
-    };
-    Line LineAt(std::size_t index) const;
-    std::size_t LineOf(std::size_t offset) const;
-    // Rebuilds the line index from the line holding `offset` to the end of the text.
-    void Reindex(std::size_t offset);
-    void Replace(std::size_t from, std::size_t to, std::string_view with);
-    void Changed();
+    void Edit(std::size_t from, std::size_t to, std::string_view with);
+    void FollowTrim(const LogText::Trim& trim);
+    void UpdateMetrics();
+    void UpdateScrollRange();
     void MoveCaret(std::size_t offset, bool extendSelection);
     void EnsureCaretVisible();
+    void SelectAll();
+    void CopySelection() const;
+    // The row (of the whole text) and the offset under a point of the viewport.
     std::size_t OffsetAt(const QPoint& point) const;
-    std::size_t StepLeft(std::size_t offset) const;
-    std::size_t StepRight(std::size_t offset) const;
-    std::string SelectedText() const;
-    void UpdateScrollRange();
-    int VisibleRows() const;
+    // The offset in row `row` nearest to `x` (in 1/64 pixel from the row's left edge).
+    std::size_t OffsetInRow(std::size_t row, std::int64_t x) const;
+    // The caret's distance from its row's left edge, in 1/64 pixel.
+    std::int64_t CaretX() const;
+    std::int64_t Advance(std::string_view text) const;
+    int RowHeight() const;
 
-    std::string text_;
-    std::vector<std::size_t> lineStarts_{0};
+    LogText text_;
+    QFont drawFont_;
     std::size_t caret_ = 0;
     std::size_t anchor_ = 0;
-    std::size_t lastPaintedLine_ = 0;  // the last line index the view showed
 };
 
 }  // namespace vostrel

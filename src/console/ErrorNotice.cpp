@@ -20,7 +20,8 @@ void ErrorNotice::Show(const QString& message) {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), message, QMessageBox::Ok,
                     &owner_);
     box.setObjectName("ErrorNotice");
-    box.setWindowModality(Qt::ApplicationModal);
+    // Modal to the main window only: the globe window stays usable while a notice waits.
+    box.setWindowModality(Qt::WindowModal);
     box.exec();
 }
 

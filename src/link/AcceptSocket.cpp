@@ -7,27 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QHostAddress>
 #include <QSocketNotifier>
 #include <cerrno>
 
 #include "report/Errors.h"
 
 namespace vostrel {
-
-namespace {
-
-QString PeerAddress(int fd) {
-    sockaddr_storage storage{};
-    socklen_t length = sizeof storage;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return {};
-    const QHostAddress address(reinterpret_cast<const sockaddr*>(&storage));
-    bool isIPv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
-}
-
-}  // namespace
 
 void EnableKeepAlive(int fd) {
     const int on = 1;
@@ -44,7 +29,7 @@ AcceptSocket::~AcceptSocket() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-void AcceptSocket::Accept(std::int32_t requestId) {
+void AcceptSocket::Accept(std::int32_t requestId, const QString& remoteAddress) {
     if (fd_ >= 0) {
         throw AppError(error_number::kSocket,
                        "Wrong protocol or connection state for the "
@@ -54,7 +39,7 @@ void AcceptSocket::Accept(std::int32_t requestId) {
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
     ::fcntl(fd_, F_SETFD, FD_CLOEXEC);
     EnableKeepAlive(fd_);
-    remoteHostIP_ = PeerAddress(fd_);
+    remoteHostIP_ = remoteAddress;
     closeRaised_ = false;
     notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
     // The signal is overloaded with private arguments; connect it by name.
@@ -97,6 +82,10 @@ std::string AcceptSocket::GetData() {
     }
     data.resize(done);
     return data;
+}
+
+void AcceptSocket::Silence() {
+    if (notifier_ != nullptr) notifier_->setEnabled(false);
 }
 
 void AcceptSocket::Close() {

@@ -31,14 +31,16 @@ class AcceptSocket : public QObject {
     bool HasConnection() const { return fd_ >= 0; }
     int Descriptor() const { return fd_; }
 
-    // Takes the pending connection named by `requestId`; throws AppError when this socket
-    // already holds one.
-    void Accept(std::int32_t requestId);
+    // Takes the pending connection named by `requestId`, whose peer has `remoteAddress`;
+    // throws AppError when this socket already holds one.
+    void Accept(std::int32_t requestId, const QString& remoteAddress);
     // Everything pending on the connection, one byte per character.
     std::string GetData();
     // The peer's IP address as text (an IPv4 peer in dotted form); kept after Close.
     QString RemoteHostIP() const { return remoteHostIP_; }
     void Close();
+    // Announces nothing more on the current connection.
+    void Silence();
 
   signals:
     void DataArrival(std::int16_t index, std::int32_t bytesTotal);

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QWidget>
+#include <exception>
 
 #include "report/Errors.h"
 
@@ -23,7 +24,8 @@ TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, EndProgr
       log_(log),
       notice_(notice),
       endProgram_(std::move(endProgram)),
-      elementFactory_([](std::int16_t index) { return std::make_unique<AcceptSocket>(index); }) {
+      elementFactory_([](std::int16_t index) { return std::make_unique<AcceptSocket>(index); }),
+      yield_([] { QCoreApplication::processEvents(); }) {
     sckListen.SetLocalPort(kTrackingPort);
     CreateElement(0);
 }
@@ -47,10 +49,17 @@ void TrackerLink::StartTracking(QWidget& command1) {
             return;
         }
         log_.Append("Listening on TCP port " + std::to_string(sckListen.LocalPort()) + "\r\n");
+    } catch (const std::exception& error) {
+        FailToStart(error.what());
     } catch (...) {
-        notice_.Show("Error in application.");
-        endProgram_(1);
+        FailToStart("unknown error");
     }
+}
+
+void TrackerLink::FailToStart(const std::string& reason) {
+    PrintReason("Error in application.", reason);
+    notice_.Show("Error in application.");
+    endProgram_(1);
 }
 
 std::int16_t TrackerLink::InitAcceptSockets() {
@@ -72,16 +81,22 @@ std::int16_t TrackerLink::GetFreeSocket() const {
 void TrackerLink::AcceptTracker(std::int32_t requestId) {
     const std::int16_t index = GetFreeSocket();
     if (index == 0) {
-        ListenSocket::Refuse(requestId);
+        sckListen.Refuse(requestId);
         return;
     }
     CheckSlot(index);
     AcceptSlotBusy[index] = kBusy;
-    sckAccept.at(static_cast<std::size_t>(index))->Accept(requestId);
-    QCoreApplication::processEvents();
-    log_.Append("Tracker " +
-                sckAccept.at(static_cast<std::size_t>(index))->RemoteHostIP().toStdString() +
-                " connected.\r\n");
+    // The address as the accept saw it: handlers that run during the yield below may close this
+    // connection and accept another one into the same slot.
+    const QString address = sckListen.TakeRequestAddress(requestId);
+    sckAccept.at(static_cast<std::size_t>(index))->Accept(requestId, address);
+    yield_();
+    log_.Append("Tracker " + address.toStdString() + " connected.\r\n");
+}
+
+void TrackerLink::Silence() {
+    sckListen.Silence();
+    for (const auto& element : sckAccept) element->Silence();
 }
 
 void TrackerLink::DropTracker(std::int16_t index) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "link/AcceptSocket.h"
@@ -40,8 +41,13 @@ class TrackerLink : public QObject {
     // Close of the connection in slot `index`: frees the slot, logs, closes the element.
     void DropTracker(std::int16_t index);
 
-    // For tests: how the accept socket elements are made.
+    // Announces no further connection request, data arrival or close (before a fatal report).
+    void Silence();
+
+    // For tests: how the accept socket elements are made, and the yield after an accept
+    // (pending events run once).
     void SetElementFactory(ElementFactory factory) { elementFactory_ = std::move(factory); }
+    void SetYield(std::function<void()> yield) { yield_ = std::move(yield); }
 
     ListenSocket sckListen;
     std::vector<std::unique_ptr<AcceptSocket>> sckAccept;
@@ -54,11 +60,13 @@ class TrackerLink : public QObject {
 
   private:
     void CreateElement(std::int16_t index);
+    void FailToStart(const std::string& reason);
 
     ActivityLogPort& log_;
     ErrorNoticePort& notice_;
     EndProgram endProgram_;
     ElementFactory elementFactory_;
+    std::function<void()> yield_;
 };
 
 }  // namespace vostrel

@@ -1,10 +1,16 @@
 #include "output/ViewerLink.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 #include "output/Untangle.h"
 
 namespace vostrel {
+
+namespace {
+constexpr int kReadyPollMs = 50;
+}
 
 void ViewerLink::Connect(const ComponentRegistry& registry, std::string_view storedId) {
     const std::string progId = Untangle(storedId);
@@ -13,7 +19,13 @@ void ViewerLink::Connect(const ComponentRegistry& registry, std::string_view sto
     if (viewer_ == nullptr) {
         throw AppError(error_number::kComponent, "No such interface supported");
     }
-    while (viewer_->IsViewerReady() == 0) QCoreApplication::processEvents();
+    // Between polls, wait for the next event instead of spinning; a slow tick bounds the wait
+    // for a viewer that gets ready without sending any event.
+    QTimer tick;
+    tick.start(kReadyPollMs);
+    while (viewer_->IsViewerReady() == 0) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
 }
 
 void ViewerLink::ShowKmlFile(const std::string& path, std::int32_t flag) {

@@ -2,6 +2,7 @@
 // what the fatal-error report shows when nothing traps one.
 #pragma once
 
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -43,5 +44,12 @@ class ViewerError : public AppError {
   public:
     explicit ViewerError(const std::string& reason) : AppError(error_number::kViewer, reason) {}
 };
+
+// Writes why a notice that ends the program was shown to standard error, for whoever runs it
+// from a terminal or a service manager: "vostrel: <notice> <reason>".
+inline void PrintReason(const std::string& notice, const std::string& reason) {
+    std::fprintf(stderr, "vostrel: %s %s\n", notice.c_str(), reason.c_str());
+    std::fflush(stderr);
+}
 
 }  // namespace vostrel

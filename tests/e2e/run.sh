@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # End to end, as a new user would run it: the installed program under a virtual X display
-# with a scratch HOME, "Start Tracking" clicked at its place on the screen, a simulated
-# tracker sending 20 reports, a second tracker refused meanwhile.
+# with a real window manager and a scratch HOME, "Start Tracking" pressed with the Return key,
+# a simulated tracker sending 20 reports, a second tracker refused meanwhile, a malformed
+# report's notice dismissed with the keyboard. Window titles are read as the window manager
+# shows them.
 #   run.sh PREFIX TRACKLINES SCREENSHOT
 set -euo pipefail
 prefix=$1 tracklines=$2 screenshot=$3
@@ -22,6 +24,21 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [[ -f "$work/app.log" ]] && tail -20 "$work/app.log" >&2; exit 1; }
 
+# The window manager, ready once it announces itself on the root window.
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+for _ in $(seq 1 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.1
+done
+xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || fail "openbox did not start"
+
+# The title a window manager shows: _NET_WM_NAME, exactly.
+title_is() {
+  local shown
+  shown=$(xprop -id "$1" _NET_WM_NAME)
+  [[ "$shown" == "_NET_WM_NAME(UTF8_STRING) = \"$2\"" ]] || fail "title of $1: $shown, not \"$2\""
+}
+
 "$prefix/bin/vostrel" >"$work/app.log" 2>&1 &
 pid=$!
 
@@ -34,12 +51,14 @@ for _ in $(seq 1 240); do
   sleep 0.5
 done
 [[ -n "$wid" ]] || fail "the main window did not appear"
-xdotool search --onlyvisible --name '^Globe Viewer$' >/dev/null || fail "no globe viewer window"
+title_is "$wid" "Vostrel GPRS Demo (TCP) "
+globe=$(xdotool search --onlyvisible --name '^Globe Viewer$' | head -1)
+[[ -n "$globe" ]] || fail "no globe viewer window"
+title_is "$globe" "Globe Viewer"
 
-# Click "Start Tracking": the button's centre is at (104, 384) in the window.
-eval "$(xdotool getwindowgeometry --shell "$wid")"
-xdotool windowfocus --sync "$wid" || true
-xdotool mousemove --sync $((X + 104)) $((Y + 384)) click 1
+# "Start Tracking" has the focus: the Return key presses it.
+xdotool windowactivate --sync "$wid"
+xdotool key --clearmodifiers Return
 
 listening=""
 for _ in $(seq 1 100); do
@@ -72,10 +91,28 @@ last=$(tail -1 "$work/expected.txt" | tr -d '\r')
 grep -q "<coordinates>$last</coordinates>" "$HOME/vo_demo.kml" || fail "the snapshot does not hold the last position"
 kill -0 "$pid" 2>/dev/null || fail "the program is no longer running"
 
-# Without a window manager both windows open at the top left: set the globe below the main
-# window so the screenshot shows both.
-globe=$(xdotool search --onlyvisible --name '^Globe Viewer$' | head -1)
-xdotool windowmove --sync "$globe" 0 440 || true
+# A malformed report: its notice is titled "Error"; Return presses its OK.
+exec 3<>/dev/tcp/127.0.0.1/5000
+printf 'not a report' >&3
+notice=""
+for _ in $(seq 1 100); do
+  notice=$(xdotool search --onlyvisible --name '^Error$' 2>/dev/null | head -1) || true
+  [[ -n "$notice" ]] && break
+  sleep 0.1
+done
+[[ -n "$notice" ]] || fail "no notice for a malformed report"
+title_is "$notice" "Error"
+xdotool windowactivate --sync "$notice" 2>/dev/null || true
+xdotool key --clearmodifiers Return
+for _ in $(seq 1 50); do
+  xdotool search --onlyvisible --name '^Error$' >/dev/null 2>&1 || break
+  sleep 0.1
+done
+xdotool search --onlyvisible --name '^Error$' >/dev/null 2>&1 && fail "Return did not dismiss the notice"
+exec 3>&-
+
+# Set the globe below the main window so the screenshot shows both.
+xdotool windowmove --sync "$globe" 0 470 || true
 sleep 1
 import -window root "$screenshot"
 echo "20 reports tracked; second tracker refused; screenshot in $screenshot"

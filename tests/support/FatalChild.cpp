@@ -1,14 +1,21 @@
-// Meets an error that no handler traps: a close event for a slot that does not exist. The
-// fatal report's box is read and dismissed from a timer, then the program must end by itself.
+// Meets an error that no handler traps: the clock fails while a tracker report is handled, and
+// the tracker goes on sending while the fatal report is shown. Every message box is recorded
+// on standard error and dismissed after a while; the program must end by itself after the
+// first one, with no handler running meanwhile.
 #include <QAbstractButton>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
+#include <stdexcept>
 
 #include "app/Application.h"
 #include "app/VostrelDEMO.h"
+#include "console/ActivityLog.h"
 #include "output/QtEnvironment.h"
 #include "support/TestSupport.h"
 
@@ -22,21 +29,47 @@ int main(int argc, char** argv) {
     vostrel::test::StubRegistry stubs;
     vostrel::VostrelDEMO::Environment environment;
     environment.registry = &stubs.registry;
+    bool boxOpen = false;
+    environment.clock = [&boxOpen]() -> std::string {
+        if (boxOpen) std::fprintf(stderr, "a report was handled during the box\n");
+        throw std::runtime_error("the clock stopped");
+    };
     vostrel::VostrelDEMO window(environment);
     window.show();
+    window.Command1->click();
 
+    const int tracker = vostrel::test::ConnectClient("127.0.0.1", 5000);
+    QTimer reports;
+    QObject::connect(&reports, &QTimer::timeout, [tracker] {
+        vostrel::test::SendAll(tracker, "$1,2,3,4,5,E12129.2252,N2459.8891,7,8,9,!");
+    });
+    reports.start(20);
+
+    std::set<const QWidget*> seen;
+    QElapsedTimer openFor;
+    std::size_t logSize = 0;
     QTimer dismisser;
-    QObject::connect(&dismisser, &QTimer::timeout, [] {
+    QObject::connect(&dismisser, &QTimer::timeout, [&] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* box = qobject_cast<QMessageBox*>(widget);
-            if (box == nullptr || !box->isVisible()) continue;
+            if (box == nullptr || !box->isVisible() || !seen.insert(box).second) continue;
             std::fprintf(stderr, "seen fatal box: %s | %s\n", qUtf8Printable(box->windowTitle()),
-                         qUtf8Printable(box->text().split('\n').first()));
-            box->button(QMessageBox::Ok)->click();
+                         qUtf8Printable(box->text().split('\n').last()));
+            openFor.start();
+            boxOpen = true;
+            logSize = window.Text1->Size();
+        }
+        // Dismiss after reports went on arriving for a while; meanwhile nothing is logged.
+        if (openFor.isValid() && openFor.elapsed() > 300) {
+            if (window.Text1->Size() != logSize) std::fprintf(stderr, "logged during the box\n");
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                    box->button(QMessageBox::Ok)->click();
+                }
+            }
         }
     });
     dismisser.start(10);
-    QTimer::singleShot(0, &window, [&window] { window.Link().DropTracker(7); });
     app.exec();
     std::fprintf(stderr, "the program went on after the fatal error\n");
     return 0;

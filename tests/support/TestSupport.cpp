@@ -68,9 +68,9 @@ bool FileExists(const std::string& path) {
 }
 
 std::int32_t StubViewer::IsViewerReady() {
-    ++polls;
+    if (polls++ == 0) sinceFirstPoll.start();
     if (failReady) throw ViewerError("viewer broken");
-    return polls >= pollsUntilReady ? 1 : 0;
+    return polls >= pollsUntilReady && sinceFirstPoll.elapsed() >= readyAfterMs ? 1 : 0;
 }
 
 void StubViewer::ShowKmlFile(const QString& path, std::int32_t /*flag*/) {
@@ -132,7 +132,7 @@ void NoticeWatcher::DismissAll() {
     }
 }
 
-int ConnectClient(const char* host, int port) {
+int ConnectClient(const char* host, int port, const char* from) {
     const bool v6 = std::strchr(host, ':') != nullptr;
     const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
@@ -144,6 +144,12 @@ int ConnectClient(const char* host, int port) {
         ::inet_pton(AF_INET6, host, &address.sin6_addr);
         rc = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     } else {
+        if (from != nullptr) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &local.sin_addr);
+            ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<std::uint16_t>(port));

@@ -2,6 +2,7 @@
 // and waiting on the event loop with a bound.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -62,8 +63,10 @@ class StubViewer : public QObject, public ViewerAutomation {
     Q_INTERFACES(vostrel::ViewerAutomation)
   public:
     int pollsUntilReady = 1;
+    int readyAfterMs = 0;  // and not before this long after the first poll
     bool failReady = false;
     int polls = 0;
+    QElapsedTimer sinceFirstPoll;
     QStringList shown;
     std::int32_t IsViewerReady() override;
     void ShowKmlFile(const QString& path, std::int32_t flag) override;
@@ -106,8 +109,8 @@ class NoticeWatcher : public QObject {
     std::vector<const QObject*> recorded_;
 };
 
-// Blocking loopback client sockets.
-int ConnectClient(const char* host, int port);
+// Blocking loopback client sockets; `from`: the local IPv4 address to connect from.
+int ConnectClient(const char* host, int port, const char* from = nullptr);
 void SendAll(int fd, const std::string& bytes);
 // Whether the server closed `fd` (EOF or reset) within `timeoutMs`.
 bool PeerClosed(int fd, int timeoutMs);

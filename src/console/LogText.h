@@ -1,0 +1,167 @@
+// The activity log's text, kept apart from any window: the bytes as written (one byte per
+// character, line breaks kept), an index of its lines and of the screen rows they wrap into,
+// and a capacity.
+//
+// The text is held in blocks of whole lines (about 64 KiB each; a longer line is a block of its
+// own) with a byte, line-break and row count per block. So the index takes a few bytes per
+// block, not per line; an append indexes only the addition; an edit re-indexes only the blocks
+// it touches and the later blocks shift by its length. A line break is CR LF, a lone CR or a
+// lone LF.
+//
+// Capacity: when an addition would take the text past it, whole lines are removed from just
+// below the head (the banner the text was last assigned) until the addition fits. The head
+// stays at the top and the newest lines stay at the end.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vostrel {
+
+inline constexpr std::size_t kLogCapacity = 64u * 1024u * 1024u;
+inline constexpr std::size_t kLogBlockTarget = 64u * 1024u;
+
+// How lines wrap into rows: the advance of each byte value and the width of a row, in any one
+// unit. A line wraps after its last blank that fits, or anywhere when a row has no blank; every
+// row holds at least one character. The default never wraps.
+struct WrapMetrics {
+    std::array<std::int32_t, 256> advance;
+    std::int64_t width = INT64_MAX;
+    WrapMetrics() { advance.fill(1); }
+};
+
+// Calls `row(start, end)` for each row of `line` (offsets into it, end exclusive) until it
+// returns false. An empty line is one empty row.
+template <typename RowFunction>
+void ForEachRow(std::string_view line, const WrapMetrics& metrics, RowFunction&& row) {
+    if (line.empty()) {
+        row(std::size_t{0}, std::size_t{0});
+        return;
+    }
+    const std::size_t n = line.size();
+    std::size_t pos = 0;
+    while (pos < n) {
+        std::int64_t x = 0;
+        std::size_t i = pos;
+        std::size_t afterBlank = 0;
+        while (i < n) {
+            const std::int64_t advance = metrics.advance[static_cast<unsigned char>(line[i])];
+            if (x + advance > metrics.width && i > pos) break;
+            x += advance;
+            if (line[i] == ' ') afterBlank = i + 1;
+            ++i;
+        }
+        const std::size_t end = (i < n && afterBlank > pos) ? afterBlank : i;
+        if (!row(pos, end)) return;
+        pos = end;
+    }
+}
+
+std::size_t CountRows(std::string_view line, const WrapMetrics& metrics);
+
+class LogText {
+  public:
+    struct Line {
+        std::size_t start;  // offset of its first character
+        std::size_t end;    // offset of its line break (or of the end of the text)
+        std::size_t next;   // offset after its line break
+    };
+    // What an edit removed to stay within capacity: `count` bytes from `from` (count 0: none).
+    struct Trim {
+        std::size_t from = 0;
+        std::size_t count = 0;
+    };
+
+    // `blockTarget`: the size blocks are cut near (small ones make tests cover many blocks).
+    explicit LogText(std::size_t capacity = kLogCapacity,
+                     std::size_t blockTarget = kLogBlockTarget);
+
+    // Replaces the whole text; all of it becomes the head that capacity trimming keeps.
+    void Assign(std::string_view text);
+    // Adds `addition` at the end, first removing lines below the head if it would not fit.
+    Trim Append(std::string_view addition);
+    // Replaces [from, to) with `with` (the operator's editing); then, if the text is past
+    // capacity, removes lines below the head. The head grows and shrinks with edits inside it.
+    Trim Replace(std::size_t from, std::size_t to, std::string_view with);
+
+    // Sets how lines wrap and counts every line's rows again.
+    void SetWrap(const WrapMetrics& metrics);
+    const WrapMetrics& Wrap() const { return wrap_; }
+
+    std::size_t Size() const { return size_; }
+    std::size_t Capacity() const { return capacity_; }
+    std::size_t HeadSize() const { return head_; }
+    std::size_t LineCount() const { return breaks_ + 1; }
+    std::size_t RowCount() const { return rows_ + finalRows_; }
+    // Bytes the index takes (blocks and their counts, not the text).
+    std::size_t IndexBytes() const;
+    std::size_t BlockCount() const { return blocks_.size(); }
+
+    std::string Text() const;
+    std::string Substr(std::size_t from, std::size_t to) const;
+    char At(std::size_t offset) const;
+
+    // The line that holds `offset` (a line break belongs to the line it ends).
+    Line LineAt(std::size_t offset) const;
+    std::size_t LineIndexOf(std::size_t offset) const;
+    Line LineByIndex(std::size_t index) const;
+    // The characters of a line without its break; valid until the next edit.
+    std::string_view TextOf(const Line& line) const;
+
+    // Rows: numbered from 0 over the whole text.
+    std::size_t RowOf(std::size_t offset) const;
+    // The line holding row `row` and the row's first row number.
+    struct RowLine {
+        Line line;
+        std::size_t firstRow;
+    };
+    RowLine LineOfRow(std::size_t row) const;
+
+    // Offsets on either side of one character; a CR LF pair counts as one.
+    std::size_t StepBack(std::size_t offset) const;
+    std::size_t StepForward(std::size_t offset) const;
+
+  private:
+    struct Block {
+        std::string bytes;
+        std::size_t breaks = 0;  // line breaks in it
+        std::size_t rows = 0;    // rows of the lines its breaks end
+    };
+
+    void AppendToLast(std::string_view piece);
+    void Splice(std::size_t from, std::size_t to, std::string_view with);
+    Trim TrimFor(std::size_t incoming);
+    void Count(Block& block, bool last);
+    void Recount();
+    void PrefixFrom(std::size_t block);
+    void EnsurePrefix() const;
+    std::size_t BlockOf(std::size_t offset) const;
+    std::size_t BlockOfLine(std::size_t line) const;
+    std::size_t BlockOfRow(std::size_t row) const;
+    // Offset just past the first line break at or after `offset` (the end of the text if none).
+    std::size_t NextLineStart(std::size_t offset) const;
+    std::string_view BlockView(std::size_t block) const { return blocks_[block].bytes; }
+
+    std::size_t capacity_;
+    std::size_t blockTarget_;
+    WrapMetrics wrap_;
+    std::vector<Block> blocks_;
+    std::size_t size_ = 0;
+    std::size_t breaks_ = 0;
+    std::size_t rows_ = 0;        // rows of all terminated lines
+    std::size_t finalStart_ = 0;  // start of the last line (not ended by a break)
+    std::size_t finalRows_ = 1;   // its rows
+    std::size_t head_ = 0;
+
+    // Where each block starts, in bytes, lines and rows; valid for blocks before dirtyFrom_.
+    mutable std::vector<std::size_t> startOffset_;
+    mutable std::vector<std::size_t> startLine_;
+    mutable std::vector<std::size_t> startRow_;
+    mutable std::size_t dirtyFrom_ = 0;
+};
+
+}  // namespace vostrel
