@@ -309,6 +309,47 @@ TEST(Console, AFloodOfMalformedReportsIsLoggedWithAtMostEightNoticesOpen) {
     EXPECT_EQ(t.window->Notice().OpenCount(), 0);
 }
 
+// 100 MB of line ends through the real window over loopback: the log stays within its
+// capacity with a small index, the banner at its top and the newest lines at its end, and the
+// next tracker's report is processed as usual.
+TEST(Console, FloodsOfLineEndsStayWithinTheLogCapacity) {
+    for (const std::string unit : {"\r\n", "\n"}) {
+        SCOPED_TRACE(unit == "\n" ? "LF" : "CR LF");
+        WindowFixture t;
+        t.Start();
+        const int flood = test::ConnectClient("127.0.0.1", 5000);
+        ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+        std::thread sender([&] {
+            std::string block;
+            while (block.size() < (1u << 20)) block += unit;
+            for (int i = 0; i < 100; ++i) test::SendAll(flood, block);
+            ::close(flood);
+        });
+        // The notices stay open (further ones become log lines) until the flood has ended.
+        const LogText& store = t.window->Text1->Store();
+        const std::string end = "Tracker 127.0.0.1 disconnected.\r\n";
+        test::NoticeWatcher notices(false);
+        bool ended = false;
+        notices.onTick = [&] {
+            ended = ended || store.Substr(store.Size() - end.size(), store.Size()) == end;
+            if (ended) notices.DismissAll();
+        };
+        ASSERT_TRUE(test::WaitFor([&] { return ended && notices.OpenNow() == 0; }, 600000));
+        sender.join();
+        EXPECT_LE(store.Size(), kLogCapacity);
+        EXPECT_GT(store.Size(), kLogCapacity - (1u << 20));
+        EXPECT_LT(store.IndexBytes(), 1u << 20);
+        const std::string log = t.Log();
+        EXPECT_EQ(log.rfind(BannerText().toStdString(), 0), 0u);
+
+        const int tracker = test::ConnectClient("127.0.0.1", 5000);
+        test::SendAll(tracker, "$1,2,3,4,5,E12129.2252,N2459.8891,7,8,9,!");
+        EXPECT_TRUE(test::WaitFor(
+            [&] { return t.TrackLog() == "121.487086666667,24.9981516666667,0\r\n"; }));
+        ::close(tracker);
+    }
+}
+
 TEST(Console, ClosingTheWindowEndsTheProgramAlsoWithATrackerConnected) {
     WindowFixture t;
     t.Start();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QTcpServer>
+#include <chrono>
 #include <regex>
 
 #include "support/WindowFixture.h"
@@ -175,6 +176,58 @@ TEST(TrackerLink, APeerThatResetsBeforeItIsAcceptedIsNamed) {
     ASSERT_TRUE(t.LogHas(" connected.\r\n"));
     EXPECT_EQ(Count(t.Log(), "Tracker 127.0.0.1 connected.\r\n"), 1u);
     EXPECT_EQ(Count(t.Log(), "Tracker 127.0.0.1 disconnected.\r\n"), 1u);
+}
+
+// The new connection of a tracker that reconnects at once comes in before its old one's end
+// was handled: the old end is handled first and the tracker is accepted.
+TEST(TrackerLink, ATrackerThatReconnectsAtOnceIsAccepted) {
+    WindowFixture t;
+    t.Start();
+    const int before = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    test::SendAll(before, kReport);
+    ::close(before);
+    const int after = test::ConnectClient("127.0.0.1", 5000);
+    test::SendAll(after, kReport);
+    ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine + kTrackLine; }));
+    EXPECT_FALSE(test::PeerClosed(after, 100));
+    const std::string log = t.Log();
+    EXPECT_LT(log.find("disconnected."), log.rfind(" connected."));
+    ::close(after);
+}
+
+// A holder that sent no good report for two minutes gives the slot to the next request; one
+// that reports more often keeps it. Bad reports do not count.
+TEST(TrackerLink, AnIdleHolderYieldsTheSlotAReportingOneKeepsIt) {
+    WindowFixture t;
+    auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+    t.window->Link().SetClock([&] { return now; });
+    t.Start();
+    test::NoticeWatcher notices;
+    const int holder = test::ConnectClient("127.0.0.1", 5000, "127.0.0.2");
+    ASSERT_TRUE(t.LogHas("Tracker 127.0.0.2 connected.\r\n"));
+    now += std::chrono::seconds(90);
+    test::SendAll(holder, kReport);
+    ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine; }));
+
+    now += std::chrono::seconds(90);
+    const int refused = test::ConnectClient("127.0.0.1", 5000, "127.0.0.3");
+    EXPECT_TRUE(test::PeerClosed(refused, 5000));
+    ::close(refused);
+    test::SendAll(holder, "not a report");
+    ASSERT_TRUE(test::WaitFor([&] { return notices.seen.size() == 1; }));
+
+    now += std::chrono::seconds(31);
+    const std::string before = t.Log();
+    const int newcomer = test::ConnectClient("127.0.0.1", 5000, "127.0.0.4");
+    ASSERT_TRUE(t.LogHas("Tracker 127.0.0.4 connected.\r\n"));
+    EXPECT_EQ(t.Log().substr(before.size()),
+              "Tracker 127.0.0.2 disconnected.\r\nTracker 127.0.0.4 connected.\r\n");
+    EXPECT_TRUE(test::PeerClosed(holder, 5000));
+    test::SendAll(newcomer, kReport);
+    EXPECT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine + kTrackLine; }));
+    ::close(holder);
+    ::close(newcomer);
 }
 
 TEST(TrackerLink, AResetFreesTheSlotWithOneDisconnectLine) {

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 
 #include "output/PositionFiles.h"
+#include "report/Errors.h"
 #include "support/TestSupport.h"
 
 namespace vostrel {
@@ -91,6 +94,27 @@ TEST(PositionFiles, UnopenableTrackLogLeavesTheSnapshotUntouched) {
     ASSERT_EQ(::mkdir(dir.File("vo_demo.txt").c_str(), 0755), 0);
     EXPECT_THROW(files.SaveTrackerPosition("5", "6"), FileError);
     EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), SnapshotText("1", "2"));
+}
+
+// A write that stops part way (a full disk; here a file size limit) leaves the track log as it
+// was, and the next line starts on a line of its own.
+TEST(PositionFiles, AFailedAppendLeavesOnlyWholeLines) {
+    ScratchDir dir;
+    PositionFiles files(dir.Path());
+    WriteFile(dir.File("vo_demo.txt"), "1,2,0\r\n");
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{20, limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    EXPECT_THROW(files.SaveTrackerPosition("24.9981516666667", "121.487086666667"), FileError);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, previous);
+    EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "1,2,0\r\n");
+
+    EXPECT_TRUE(files.SaveTrackerPosition("24.9981516666667", "121.487086666667"));
+    EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")),
+              "1,2,0\r\n121.487086666667,24.9981516666667,0\r\n");
 }
 
 TEST(PositionFiles, MissingFolderReportsPathAndReason) {

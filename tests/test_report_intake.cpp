@@ -66,7 +66,6 @@ INSTANTIATE_TEST_SUITE_P(
         Rejection{"length before field count", std::string(300, ','), "Packet too small."},
         Rejection{"10 fields", "$1,2,3,4,5,6,7,8,9,10xxxx!", "Illegal string count.9"},
         Rejection{"no comma", "$23456789012345!", "Illegal string count.0"},
-        Rejection{"two reports in one read", kGood + kGood, "Illegal string count.20"},
         Rejection{"12 fields", "$0,1,2,3,4,5,6,7,8,9,10,11!", "Illegal string count.11"},
         Rejection{"field count before header", "x0,1,2,3,4,5,6,7,8,9,10,11",
                   "Illegal string count.11"},
@@ -130,6 +129,54 @@ TEST(ReportIntake, TwoReportsGiveTwoLinesInOrderAndTheSecondSnapshot) {
     EXPECT_EQ(ReadFile(t.dir.File("vo_demo.kml")),
               SnapshotText("55.6565716666667", "37.6229266666667"));
     EXPECT_EQ(t.viewer.calls.size(), 2u);
+}
+
+// Reports that piled up arrive in one read; each is handled as an arrival of its own. Only a
+// "!" directly followed by "$" separates them. One arrival shows at most one notice.
+TEST(ReportIntake, ReportsThatArriveTogetherAreEachHandled) {
+    const std::string second = "$1,2,3,4,5,E03737.3756,N5539.3943,7,8,9,!";
+    const std::string kLine1 = "121.487086666667,24.9981516666667,0\r\n";
+    const std::string kLine2 = "37.6229266666667,55.6565716666667,0\r\n";
+    auto stamped = [](const std::string& text) { return "07.12.2026 04:56:27 " + text + "\r\n"; };
+    const struct {
+        std::string arrival;
+        std::string log;
+        std::vector<std::string> notices;
+        std::string trackLog;
+        int good;
+    } cases[] = {
+        {kGood + second + kGood,
+         stamped(kGood) + stamped(second) + stamped(kGood),
+         {},
+         kLine1 + kLine2 + kLine1,
+         3},
+        {"$no fields in here!" + second,
+         stamped("$no fields in here!") + stamped(second),
+         {"Illegal string count.0"},
+         kLine2,
+         1},
+        {"$bad!$14 characters!" + second,
+         stamped("$bad!") + stamped("$14 characters!") + "Error: Illegal string count.0\r\n" +
+             stamped(second),
+         {"Packet too small."},
+         kLine2,
+         1},
+        {kGood + "\r\n" + second,
+         stamped(kGood + "\r\n" + second),
+         {"Illegal string count.20"},
+         "",
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arrival);
+        Intake t;
+        int good = 0;
+        t.intake.ReceiveReport(c.arrival, [&] { ++good; });
+        EXPECT_EQ(t.op.logText, c.log);
+        EXPECT_EQ(t.op.Notices(), c.notices);
+        EXPECT_EQ(t.TrackLog(), c.trackLog);
+        EXPECT_EQ(good, c.good);
+    }
 }
 
 TEST(ReportIntake, KeepsTheReportTextAsReceivedInTheLog) {

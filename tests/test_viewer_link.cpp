@@ -23,7 +23,9 @@ TEST(ViewerLink, TheStoredIdentifierUnscramblesToTheViewersIdentifier) {
 TEST(ViewerLink, AViewerReadyAtOnceShowsTheWindowWithNoEventInBetween) {
     WindowFixture t(false);
     bool eventRan = false;
-    QTimer::singleShot(0, [&] { eventRan = true; });
+    QTimer pending;  // goes with the test, so it cannot fire into a later one
+    QObject::connect(&pending, &QTimer::timeout, [&] { eventRan = true; });
+    pending.start(0);
     t.window->show();
     EXPECT_TRUE(t.window->isVisible());
     EXPECT_FALSE(eventRan);

@@ -100,6 +100,7 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
         environment_.endProgram(exitCode);
     };
     link_ = std::make_unique<TrackerLink>(*ports_, *ports_, end, this);
+    if (environment_.linkClock) link_->SetClock(environment_.linkClock);
 
     // Event routing: the click, the connection request, and the data arrival and close of
     // the accept sockets. Load and activation are routed in setVisible and event.
@@ -162,7 +163,9 @@ void VostrelDEMO::StartTracking() {
 }
 
 void VostrelDEMO::ReceiveReport(std::int16_t index, std::int32_t /*bytesTotal*/) {
-    intake_->ReceiveReport(link_->sckAccept.at(static_cast<std::size_t>(index))->GetData());
+    AcceptSocket& element = *link_->sckAccept.at(static_cast<std::size_t>(index));
+    const std::uint64_t connection = element.Connection();
+    intake_->ReceiveReport(element.GetData(), [&] { link_->GoodReportFrom(index, connection); });
 }
 
 }  // namespace vostrel

@@ -33,6 +33,8 @@ class VostrelDEMO : public QWidget {
         std::function<std::string()> clock;
         // Folder of the track log and the snapshot; empty means the user's home folder.
         std::string dataFolder;
+        // The clock idle tracker connections are judged by; empty means the steady clock.
+        TrackerLink::Now linkClock;
     };
 
     static constexpr int kClientWidth = 742;

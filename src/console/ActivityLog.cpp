@@ -125,7 +125,7 @@ void ActivityLog::FollowTrim(const LogText::Trim& trim) {
 // Rows and metrics
 
 int ActivityLog::RowHeight() const {
-    return std::max(1, QFontMetrics(drawFont_).lineSpacing());
+    return rowHeight_;
 }
 
 int ActivityLog::VisibleRows() const {
@@ -139,6 +139,8 @@ void ActivityLog::UpdateMetrics() {
     drawFont_.setKerning(false);
     drawFont_.setStyleStrategy(QFont::PreferNoShaping);
     const QFontMetricsF metrics(drawFont_);
+    rowHeight_ = std::max(1, QFontMetrics(drawFont_).lineSpacing());
+    ascent_ = QFontMetrics(drawFont_).ascent();
     WrapMetrics wrap;
     for (int c = 0; c < 256; ++c) {
         const qreal advance = metrics.horizontalAdvance(DisplayChar(static_cast<unsigned char>(c)));
@@ -156,8 +158,15 @@ void ActivityLog::UpdateScrollRange() {
     const std::size_t rows = text_.RowCount();
     const std::size_t visible = static_cast<std::size_t>(VisibleRows());
     const std::size_t last = rows > visible ? rows - visible : 0;
-    bar->setRange(0, static_cast<int>(std::min<std::size_t>(last, INT_MAX)));
-    bar->setPageStep(VisibleRows());
+    const int before = bar->value();
+    {
+        // The bar is always shown, so the scroll area need not lay itself out again for a new
+        // range (which would cost every append a posted event).
+        const QSignalBlocker quiet(bar);
+        bar->setRange(0, static_cast<int>(std::min<std::size_t>(last, INT_MAX)));
+        bar->setPageStep(VisibleRows());
+    }
+    if (bar->value() != before) viewport()->update();
 }
 
 void ActivityLog::resizeEvent(QResizeEvent* event) {
@@ -188,7 +197,7 @@ void ActivityLog::paintEvent(QPaintEvent* /*event*/) {
     painter.setFont(drawFont_);
     const QColor textColour = palette().color(QPalette::Text);
     const int height = RowHeight();
-    const int ascent = QFontMetrics(drawFont_).ascent();
+    const int ascent = ascent_;
     const auto [selFrom, selTo] = std::minmax(caret_, anchor_);
     const WrapMetrics& wrap = text_.Wrap();
 

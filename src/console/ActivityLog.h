@@ -72,6 +72,8 @@ class ActivityLog : public QAbstractScrollArea {
 
     LogText text_;
     QFont drawFont_;
+    int rowHeight_ = 1;  // of the draw font
+    int ascent_ = 0;
     std::size_t caret_ = 0;
     std::size_t anchor_ = 0;
 };

@@ -3,12 +3,13 @@
 #include <QMessageBox>
 
 #include "console/ActivityLog.h"
+#include "report/Ports.h"
 
 namespace vostrel {
 
 void ErrorNotice::Show(const QString& message) {
     if (open_ >= kMostOpen) {
-        log_.Append(QStringLiteral("Error: ") + message + QStringLiteral("\r\n"));
+        log_.Append(QString::fromStdString(ErrorLogLine(message.toStdString())));
         return;
     }
     struct OpenGuard {

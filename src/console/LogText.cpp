@@ -65,9 +65,7 @@ LogText::LogText(std::size_t capacity, std::size_t blockTarget)
 }
 
 std::size_t LogText::IndexBytes() const {
-    return blocks_.capacity() * sizeof(Block) +
-           (startOffset_.capacity() + startLine_.capacity() + startRow_.capacity()) *
-               sizeof(std::size_t);
+    return blocks_.capacity() * sizeof(Block) + rest_.capacity() * sizeof(Start);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -79,7 +77,7 @@ void LogText::Assign(std::string_view text) {
     size_ = breaks_ = rows_ = 0;
     finalStart_ = 0;
     finalRows_ = 1;
-    dirtyFrom_ = 0;
+    dirty_ = true;
     head_ = 0;
     Splice(0, 0, text);
     head_ = size_;
@@ -90,7 +88,7 @@ LogText::Trim LogText::Append(std::string_view addition) {
     if (addition.empty()) return trim;
     // A CR at the end and an LF at the start of the addition are one line break.
     Block* last = &blocks_.back();
-    if (!last->bytes.empty() && last->bytes.back() == '\r' && addition.front() == '\n') {
+    if (last->Size() > 0 && last->bytes.back() == '\r' && addition.front() == '\n') {
         last->bytes.push_back('\n');
         ++size_;
         finalStart_ = size_;
@@ -99,24 +97,27 @@ LogText::Trim LogText::Append(std::string_view addition) {
     while (!addition.empty()) {
         last = &blocks_.back();
         const bool finalOpen = finalStart_ < size_;
-        const std::size_t room =
-            last->bytes.size() < blockTarget_ ? blockTarget_ - last->bytes.size() : 0;
+        const std::size_t room = last->Size() < blockTarget_ ? blockTarget_ - last->Size() : 0;
         std::size_t take = addition.size();
         if (take > room) {
             take = LastBoundaryWithin(addition, room);
             // The open last line is finished in its block; an empty block takes a long line.
-            if (take == 0 && (finalOpen || last->bytes.empty())) {
+            if (take == 0 && (finalOpen || last->Size() == 0)) {
                 take = FirstBoundaryAfter(addition, 0);
             }
         }
         if (take == 0) {
+            // The last block becomes a middle one: every block before it has it after itself.
             EnsurePrefix();
+            const Block& finished = blocks_.back();
+            for (Start& rest : rest_) {
+                rest.offset += finished.Size();
+                rest.line += finished.breaks;
+                rest.row += finished.rows;
+            }
             blocks_.emplace_back();
             blocks_.back().bytes.reserve(std::min(blockTarget_, addition.size()));
-            startOffset_.push_back(size_);
-            startLine_.push_back(breaks_);
-            startRow_.push_back(rows_);
-            dirtyFrom_ = blocks_.size();
+            rest_.push_back({0, 0, 0});
             continue;
         }
         AppendToLast(addition.substr(0, take));
@@ -127,21 +128,21 @@ LogText::Trim LogText::Append(std::string_view addition) {
 
 void LogText::AppendToLast(std::string_view piece) {
     Block& last = blocks_.back();
-    const std::size_t blockStart = size_ - last.bytes.size();
+    const std::size_t blockStart = size_ - last.Size();
     const std::size_t from = finalStart_ - blockStart;
     last.bytes.append(piece);
     size_ += piece.size();
-    const std::string_view bytes = last.bytes;
+    const std::string_view bytes = last.View();
     const std::size_t rest =
         ForEachEndedLine(bytes, from, [&](std::size_t s, std::size_t e, std::size_t) {
-            const std::size_t rows = CountRows(bytes.substr(s, e - s), wrap_);
+            const std::size_t rows = RowsOf(bytes.substr(s, e - s));
             ++last.breaks;
             ++breaks_;
             last.rows += rows;
             rows_ += rows;
         });
     finalStart_ = blockStart + rest;
-    finalRows_ = CountRows(bytes.substr(rest), wrap_);
+    finalRows_ = RowsOf(bytes.substr(rest));
 }
 
 LogText::Trim LogText::Replace(std::size_t from, std::size_t to, std::string_view with) {
@@ -164,8 +165,87 @@ LogText::Trim LogText::TrimFor(std::size_t incoming) {
     const std::size_t from = lineStart(head_);
     if (from >= size_) return {};
     const std::size_t to = lineStart(std::min(from + need, size_));
-    Splice(from, to, {});
+    EraseWholeLines(from, to);
     return {from, to - from};
+}
+
+// Removes [from, to), both line starts, counting only what goes: the blocks keep their other
+// lines' counts and the later blocks' starts shift by what went. (Removing the last line, or
+// joining a CR and an LF into one line break, takes the general way.)
+void LogText::EraseWholeLines(std::size_t from, std::size_t to) {
+    if (from >= to) return;
+    if (to >= size_ || (from > 0 && At(from - 1) == '\r' && At(to) == '\n')) {
+        Splice(from, to, {});
+        return;
+    }
+    EnsurePrefix();
+    const std::size_t first = BlockOf(from);
+    const std::size_t last = blocks_.size() - 1;
+    std::size_t end = first;
+    Start gone{0, 0, 0};        // all that goes
+    Start goneBefore{0, 0, 0};  // what goes from blocks before the last
+    // Starts are read before anything changes: each depends only on the blocks before it.
+    for (std::size_t start; end < blocks_.size() && (start = StartOf(end).offset) < to; ++end) {
+        Block& block = blocks_[end];
+        const std::size_t s = std::max(from, start) - start;
+        const std::size_t e = std::min(to, start + block.Size()) - start;
+        const std::string_view text = block.View().substr(s, e - s);
+        Start lines{e - s, 0, 0};
+        ForEachEndedLine(text, 0, [&](std::size_t ls, std::size_t le, std::size_t) {
+            ++lines.line;
+            lines.row += RowsOf(text.substr(ls, le - ls));
+        });
+        block.breaks -= lines.line;
+        block.rows -= lines.row;
+        for (Start* sum : {&gone, end < last ? &goneBefore : nullptr}) {
+            if (sum == nullptr) continue;
+            sum->offset += lines.offset;
+            sum->line += lines.line;
+            sum->row += lines.row;
+        }
+        if (s == 0) {
+            block.skip += e;
+            if (block.skip > block.bytes.size() / 2) {
+                block.bytes.erase(0, block.skip);
+                block.skip = 0;
+            }
+        } else {
+            block.bytes.erase(block.skip + s, e - s);
+        }
+    }
+    size_ -= gone.offset;
+    breaks_ -= gone.line;
+    rows_ -= gone.row;
+    finalStart_ -= gone.offset;
+    // Blocks emptied in between go (the last block keeps what follows `to`). What lies after
+    // each later block is unchanged; earlier blocks have less after them; the touched ones
+    // sum it up from their successor again.
+    std::size_t kept = first;
+    for (std::size_t i = first; i < end; ++i) {
+        if (blocks_[i].Size() == 0) continue;
+        if (kept != i) blocks_[kept] = std::move(blocks_[i]);
+        ++kept;
+    }
+    const auto drop = [&](auto& items) {
+        items.erase(items.begin() + static_cast<std::ptrdiff_t>(kept),
+                    items.begin() + static_cast<std::ptrdiff_t>(end));
+    };
+    drop(blocks_);
+    drop(rest_);
+    for (std::size_t i = 0; i < first; ++i) {
+        rest_[i].offset -= goneBefore.offset;
+        rest_[i].line -= goneBefore.line;
+        rest_[i].row -= goneBefore.row;
+    }
+    for (std::size_t i = kept; i-- > first;) {
+        if (i + 1 == blocks_.size()) {
+            rest_[i] = {0, 0, 0};
+        } else {
+            const Block& block = blocks_[i];
+            rest_[i] = {rest_[i + 1].offset + block.Size(), rest_[i + 1].line + block.breaks,
+                        rest_[i + 1].row + block.rows};
+        }
+    }
 }
 
 void LogText::Splice(std::size_t from, std::size_t to, std::string_view with) {
@@ -173,34 +253,35 @@ void LogText::Splice(std::size_t from, std::size_t to, std::string_view with) {
     std::size_t a = BlockOf(from);
     std::size_t b = to > from ? BlockOf(to - 1) : a;
     std::string merged;
-    merged.reserve((from - startOffset_[a]) + with.size() +
-                   (startOffset_[b] + blocks_[b].bytes.size() - to));
-    merged.append(blocks_[a].bytes, 0, from - startOffset_[a]);
+    merged.reserve((from - StartOf(a).offset) + with.size() +
+                   (StartOf(b).offset + blocks_[b].Size() - to));
+    merged.append(blocks_[a].View().substr(0, from - StartOf(a).offset));
     merged.append(with);
-    merged.append(blocks_[b].bytes, to - startOffset_[b]);
+    merged.append(blocks_[b].View().substr(to - StartOf(b).offset));
 
     // Every block but the last ends at a line boundary, and no CR LF pair is cut in two.
     while (b + 1 < blocks_.size()) {
-        const std::string& next = blocks_[b + 1].bytes;
+        const std::string_view next = blocks_[b + 1].View();
         if (merged.empty()) {
-            if (a == 0 || blocks_[a - 1].bytes.back() != '\r' || next.front() != '\n') break;
+            if (a == 0 || blocks_[a - 1].View().back() != '\r' || next.front() != '\n') break;
             --a;
-            merged = blocks_[a].bytes;
+            merged = blocks_[a].View();
             continue;
         }
         if (merged.back() == '\n' || (merged.back() == '\r' && next.front() != '\n')) break;
         merged += next;
         ++b;
     }
-    if (a > 0 && !merged.empty() && merged.front() == '\n' && blocks_[a - 1].bytes.back() == '\r') {
+    if (a > 0 && !merged.empty() && merged.front() == '\n' &&
+        blocks_[a - 1].View().back() == '\r') {
         --a;
-        merged.insert(0, blocks_[a].bytes);
+        merged.insert(0, blocks_[a].View());
     }
 
     const bool touchesLast = b + 1 == blocks_.size();
     const std::size_t oldSize = size_;
     for (std::size_t i = a; i <= b; ++i) {
-        size_ -= blocks_[i].bytes.size();
+        size_ -= blocks_[i].Size();
         breaks_ -= blocks_[i].breaks;
         rows_ -= blocks_[i].rows;
     }
@@ -223,11 +304,11 @@ void LogText::Splice(std::size_t from, std::size_t to, std::string_view with) {
     blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(a),
                    std::make_move_iterator(pieces.begin()), std::make_move_iterator(pieces.end()));
     if (blocks_.empty()) blocks_.emplace_back();
-    dirtyFrom_ = std::min(dirtyFrom_, a);
+    dirty_ = true;
 
     const std::size_t lastIndex = blocks_.size() - 1;
     for (std::size_t i = a; i < a + inserted; ++i) {
-        size_ += blocks_[i].bytes.size();
+        size_ += blocks_[i].Size();
         if (i == lastIndex) continue;
         Count(blocks_[i], false);
         breaks_ += blocks_[i].breaks;
@@ -255,21 +336,27 @@ void LogText::Splice(std::size_t from, std::size_t to, std::string_view with) {
 void LogText::Count(Block& block, bool last) {
     block.breaks = 0;
     block.rows = 0;
-    const std::string_view bytes = block.bytes;
+    const std::string_view bytes = block.View();
     const std::size_t rest =
         ForEachEndedLine(bytes, 0, [&](std::size_t s, std::size_t e, std::size_t) {
             ++block.breaks;
-            block.rows += CountRows(bytes.substr(s, e - s), wrap_);
+            block.rows += RowsOf(bytes.substr(s, e - s));
         });
     if (last) {
         finalStart_ = size_ - bytes.size() + rest;
-        finalRows_ = CountRows(bytes.substr(rest), wrap_);
+        finalRows_ = RowsOf(bytes.substr(rest));
     }
 }
 
 void LogText::SetWrap(const WrapMetrics& metrics) {
     wrap_ = metrics;
+    const std::int32_t widest = *std::max_element(wrap_.advance.begin(), wrap_.advance.end());
+    alwaysFits_ = widest > 0 ? static_cast<std::size_t>(wrap_.width / widest) : 0;
     Recount();
+}
+
+std::size_t LogText::RowsOf(std::string_view line) const {
+    return line.size() <= alwaysFits_ ? 1 : CountRows(line, wrap_);
 }
 
 void LogText::Recount() {
@@ -281,52 +368,71 @@ void LogText::Recount() {
         Count(block, last);
         rows_ += block.rows;
     }
-    dirtyFrom_ = 0;
+    dirty_ = true;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Reading
 
 void LogText::EnsurePrefix() const {
-    if (dirtyFrom_ >= blocks_.size() && startOffset_.size() == blocks_.size()) return;
-    const std::size_t from = std::min(dirtyFrom_, startOffset_.size());
-    startOffset_.resize(blocks_.size());
-    startLine_.resize(blocks_.size());
-    startRow_.resize(blocks_.size());
-    for (std::size_t i = from; i < blocks_.size(); ++i) {
-        if (i == 0) {
-            startOffset_[0] = startLine_[0] = startRow_[0] = 0;
+    if (!dirty_ && rest_.size() == blocks_.size()) return;
+    rest_.resize(blocks_.size());
+    Start rest{0, 0, 0};
+    rest_.back() = rest;
+    for (std::size_t i = blocks_.size() - 1; i-- > 0;) {
+        rest.offset += blocks_[i].Size();
+        rest.line += blocks_[i].breaks;
+        rest.row += blocks_[i].rows;
+        rest_[i] = rest;
+    }
+    dirty_ = false;
+}
+
+LogText::Start LogText::StartOf(std::size_t block) const {
+    EnsurePrefix();
+    return StartFrom(block);
+}
+
+LogText::Start LogText::StartFrom(std::size_t block) const {
+    const Block& last = blocks_.back();
+    const Start& rest = rest_[block];
+    return {size_ - last.Size() - rest.offset, breaks_ - last.breaks - rest.line,
+            rows_ - last.rows - rest.row};
+}
+
+// The last block whose start (as `field` picks it) is at or before `value`.
+template <typename Field>
+std::size_t LogText::LastBlockStartingBy(std::size_t value, Field field) const {
+    EnsurePrefix();
+    std::size_t low = 0;
+    std::size_t high = blocks_.size();  // the answer is in [low, high)
+    while (high - low > 1) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (field(StartFrom(middle)) <= value) {
+            low = middle;
         } else {
-            startOffset_[i] = startOffset_[i - 1] + blocks_[i - 1].bytes.size();
-            startLine_[i] = startLine_[i - 1] + blocks_[i - 1].breaks;
-            startRow_[i] = startRow_[i - 1] + blocks_[i - 1].rows;
+            high = middle;
         }
     }
-    dirtyFrom_ = blocks_.size();
+    return low;
 }
 
 std::size_t LogText::BlockOf(std::size_t offset) const {
-    EnsurePrefix();
-    const auto after = std::upper_bound(startOffset_.begin(), startOffset_.end(), offset);
-    return static_cast<std::size_t>(after - startOffset_.begin()) - 1;
+    return LastBlockStartingBy(offset, [](const Start& s) { return s.offset; });
 }
 
 std::size_t LogText::BlockOfLine(std::size_t line) const {
-    EnsurePrefix();
-    const auto after = std::upper_bound(startLine_.begin(), startLine_.end(), line);
-    return static_cast<std::size_t>(after - startLine_.begin()) - 1;
+    return LastBlockStartingBy(line, [](const Start& s) { return s.line; });
 }
 
 std::size_t LogText::BlockOfRow(std::size_t row) const {
-    EnsurePrefix();
-    const auto after = std::upper_bound(startRow_.begin(), startRow_.end(), row);
-    return static_cast<std::size_t>(after - startRow_.begin()) - 1;
+    return LastBlockStartingBy(row, [](const Start& s) { return s.row; });
 }
 
 std::string LogText::Text() const {
     std::string text;
     text.reserve(size_);
-    for (const Block& block : blocks_) text += block.bytes;
+    for (const Block& block : blocks_) text += block.View();
     return text;
 }
 
@@ -335,25 +441,25 @@ std::string LogText::Substr(std::size_t from, std::size_t to) const {
     std::string out;
     if (from >= to) return out;
     out.reserve(to - from);
-    for (std::size_t b = BlockOf(from); b < blocks_.size() && startOffset_[b] < to; ++b) {
-        const std::size_t start = startOffset_[b];
+    for (std::size_t b = BlockOf(from); b < blocks_.size() && StartOf(b).offset < to; ++b) {
+        const std::size_t start = StartOf(b).offset;
         const std::size_t s = std::max(from, start) - start;
-        const std::size_t e = std::min(to, start + blocks_[b].bytes.size()) - start;
-        out.append(blocks_[b].bytes, s, e - s);
+        const std::size_t e = std::min(to, start + blocks_[b].Size()) - start;
+        out.append(blocks_[b].View().substr(s, e - s));
     }
     return out;
 }
 
 char LogText::At(std::size_t offset) const {
     const std::size_t b = BlockOf(offset);
-    return blocks_[b].bytes[offset - startOffset_[b]];
+    return blocks_[b].View()[offset - StartOf(b).offset];
 }
 
 std::size_t LogText::NextLineStart(std::size_t offset) const {
     if (offset >= size_) return size_;
     const std::size_t b = BlockOf(offset);
     const std::string_view bytes = BlockView(b);
-    const std::size_t start = startOffset_[b];
+    const std::size_t start = StartOf(b).offset;
     for (std::size_t i = offset - start; i < bytes.size(); ++i) {
         const char c = bytes[i];
         if (c == '\n' || (c == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n'))) {
@@ -368,7 +474,7 @@ LogText::Line LogText::LineAt(std::size_t offset) const {
     if (offset >= finalStart_) return {finalStart_, size_, size_};
     const std::size_t b = BlockOf(offset);
     const std::string_view bytes = BlockView(b);
-    const std::size_t blockStart = startOffset_[b];
+    const std::size_t blockStart = StartOf(b).offset;
     std::size_t start = blockStart;
     for (std::size_t i = offset - blockStart; i > 0; --i) {
         const char c = bytes[i - 1];
@@ -389,10 +495,10 @@ std::size_t LogText::LineIndexOf(std::size_t offset) const {
     if (offset >= finalStart_) return breaks_;
     const std::size_t b = BlockOf(offset);
     const std::string_view bytes = BlockView(b);
-    std::size_t index = startLine_[b];
-    ForEachEndedLine(bytes.substr(0, offset - startOffset_[b] + 1), 0,
+    std::size_t index = StartOf(b).line;
+    ForEachEndedLine(bytes.substr(0, offset - StartOf(b).offset + 1), 0,
                      [&](std::size_t, std::size_t, std::size_t next) {
-                         if (startOffset_[b] + next <= offset) ++index;
+                         if (StartOf(b).offset + next <= offset) ++index;
                      });
     return index;
 }
@@ -400,8 +506,8 @@ std::size_t LogText::LineIndexOf(std::size_t offset) const {
 LogText::Line LogText::LineByIndex(std::size_t index) const {
     if (index >= breaks_) return {finalStart_, size_, size_};
     const std::size_t b = BlockOfLine(index);
-    std::size_t skip = index - startLine_[b];
-    std::size_t offset = startOffset_[b];
+    std::size_t skip = index - StartOf(b).line;
+    std::size_t offset = StartOf(b).offset;
     while (skip-- > 0) offset = NextLineStart(offset);
     return LineAt(offset);
 }
@@ -409,7 +515,7 @@ LogText::Line LogText::LineByIndex(std::size_t index) const {
 std::string_view LogText::TextOf(const Line& line) const {
     if (line.start >= line.end) return {};
     const std::size_t b = BlockOf(line.start);
-    return BlockView(b).substr(line.start - startOffset_[b], line.end - line.start);
+    return BlockView(b).substr(line.start - StartOf(b).offset, line.end - line.start);
 }
 
 std::size_t LogText::RowOf(std::size_t offset) const {
@@ -419,10 +525,10 @@ std::size_t LogText::RowOf(std::size_t offset) const {
         row = rows_;
     } else {
         const std::size_t b = BlockOf(line.start);
-        row = startRow_[b];
-        for (std::size_t s = startOffset_[b]; s < line.start;) {
+        row = StartOf(b).row;
+        for (std::size_t s = StartOf(b).offset; s < line.start;) {
             const Line before = LineAt(s);
-            row += CountRows(TextOf(before), wrap_);
+            row += RowsOf(TextOf(before));
             s = before.next;
         }
     }
@@ -440,10 +546,10 @@ std::size_t LogText::RowOf(std::size_t offset) const {
 LogText::RowLine LogText::LineOfRow(std::size_t row) const {
     if (row >= rows_) return {{finalStart_, size_, size_}, rows_};
     const std::size_t b = BlockOfRow(row);
-    std::size_t first = startRow_[b];
-    for (std::size_t s = startOffset_[b];;) {
+    std::size_t first = StartOf(b).row;
+    for (std::size_t s = StartOf(b).offset;;) {
         const Line line = LineAt(s);
-        const std::size_t rows = CountRows(TextOf(line), wrap_);
+        const std::size_t rows = RowsOf(TextOf(line));
         if (row < first + rows || line.next >= size_) return {line, first};
         first += rows;
         s = line.next;

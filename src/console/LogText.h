@@ -127,14 +127,21 @@ class LogText {
 
   private:
     struct Block {
+        // The block's text is bytes[skip...]: lines removed from its front are skipped first
+        // and dropped from the string only once they are half of it.
         std::string bytes;
+        std::size_t skip = 0;
         std::size_t breaks = 0;  // line breaks in it
         std::size_t rows = 0;    // rows of the lines its breaks end
+        std::string_view View() const { return std::string_view(bytes).substr(skip); }
+        std::size_t Size() const { return bytes.size() - skip; }
     };
 
     void AppendToLast(std::string_view piece);
     void Splice(std::size_t from, std::size_t to, std::string_view with);
     Trim TrimFor(std::size_t incoming);
+    void EraseWholeLines(std::size_t from, std::size_t to);
+    std::size_t RowsOf(std::string_view line) const;
     void Count(Block& block, bool last);
     void Recount();
     void PrefixFrom(std::size_t block);
@@ -144,11 +151,12 @@ class LogText {
     std::size_t BlockOfRow(std::size_t row) const;
     // Offset just past the first line break at or after `offset` (the end of the text if none).
     std::size_t NextLineStart(std::size_t offset) const;
-    std::string_view BlockView(std::size_t block) const { return blocks_[block].bytes; }
+    std::string_view BlockView(std::size_t block) const { return blocks_[block].View(); }
 
     std::size_t capacity_;
     std::size_t blockTarget_;
     WrapMetrics wrap_;
+    std::size_t alwaysFits_ = SIZE_MAX;  // lines this short are one row
     std::vector<Block> blocks_;
     std::size_t size_ = 0;
     std::size_t breaks_ = 0;
@@ -157,11 +165,20 @@ class LogText {
     std::size_t finalRows_ = 1;   // its rows
     std::size_t head_ = 0;
 
-    // Where each block starts, in bytes, lines and rows; valid for blocks before dirtyFrom_.
-    mutable std::vector<std::size_t> startOffset_;
-    mutable std::vector<std::size_t> startLine_;
-    mutable std::vector<std::size_t> startRow_;
-    mutable std::size_t dirtyFrom_ = 0;
+    // For each block, the bytes, lines and rows of the blocks after it, the last one left out:
+    // so appending to the last block and removing lines at the front change none of the
+    // others. A block's start follows from it and the totals.
+    struct Start {
+        std::size_t offset;
+        std::size_t line;
+        std::size_t row;
+    };
+    Start StartOf(std::size_t block) const;
+    Start StartFrom(std::size_t block) const;  // with the index known to be current
+    template <typename Field>
+    std::size_t LastBlockStartingBy(std::size_t value, Field field) const;
+    mutable std::vector<Start> rest_;
+    mutable bool dirty_ = true;
 };
 
 }  // namespace vostrel

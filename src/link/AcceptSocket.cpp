@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
 #include <cerrno>
+#include <string_view>
 
 #include "report/Errors.h"
 
@@ -29,7 +31,8 @@ AcceptSocket::~AcceptSocket() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-void AcceptSocket::Accept(std::int32_t requestId, const QString& remoteAddress) {
+void AcceptSocket::Accept(std::int32_t requestId, const QString& remoteAddress,
+                          Clock::time_point now) {
     if (fd_ >= 0) {
         throw AppError(error_number::kSocket,
                        "Wrong protocol or connection state for the "
@@ -41,6 +44,8 @@ void AcceptSocket::Accept(std::int32_t requestId, const QString& remoteAddress) 
     EnableKeepAlive(fd_);
     remoteHostIP_ = remoteAddress;
     closeRaised_ = false;
+    ++connection_;
+    lastGoodReport_ = now;
     notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
     // The signal is overloaded with private arguments; connect it by name.
     connect(notifier_, SIGNAL(activated(int)), this, SLOT(OnReadable()));
@@ -57,10 +62,32 @@ void AcceptSocket::OnReadable() {
         return;
     }
     if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
-    // End of stream, reset or keep-alive failure: the connection is over. Announce it once.
+    // End of stream, reset or keep-alive failure: the connection is over.
+    RaiseClose();
+}
+
+void AcceptSocket::RaiseClose() {
+    if (fd_ < 0 || closeRaised_) return;
     closeRaised_ = true;
     if (notifier_ != nullptr) notifier_->setEnabled(false);
     emit CloseEvent(index_);
+}
+
+bool AcceptSocket::HasEnded() const {
+    if (fd_ < 0) return false;
+    pollfd p{fd_, POLLIN | POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+bool AcceptSocket::DeliverPending() {
+    if (fd_ < 0 || closeRaised_) return false;
+    const std::uint64_t connection = connection_;
+    int pending = 0;
+    while (::ioctl(fd_, FIONREAD, &pending) == 0 && pending > 0) {
+        emit DataArrival(index_, pending);
+        if (connection_ != connection || fd_ < 0 || closeRaised_) return false;
+    }
+    return true;
 }
 
 std::string AcceptSocket::GetData() {
@@ -68,7 +95,17 @@ std::string AcceptSocket::GetData() {
     if (fd_ < 0) return data;
     int pending = 0;
     if (::ioctl(fd_, FIONREAD, &pending) != 0 || pending <= 0) return data;
-    data.resize(static_cast<std::size_t>(pending));
+    std::size_t take = static_cast<std::size_t>(pending);
+    if (take > kLargestRead) {
+        // Look one byte past the part, so a "$" just after it still counts.
+        data.resize(kLargestRead + 1);
+        const ssize_t seen = ::recv(fd_, data.data(), data.size(), MSG_PEEK | MSG_DONTWAIT);
+        const std::size_t boundary =
+            seen > 0 ? std::string_view(data.data(), static_cast<std::size_t>(seen)).rfind("!$")
+                     : std::string_view::npos;
+        take = boundary != std::string_view::npos ? boundary + 1 : kLargestRead;
+    }
+    data.resize(take);
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::recv(fd_, data.data() + done, data.size() - done, MSG_DONTWAIT);

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,11 @@ inline constexpr int kKeepAliveIntervalSeconds = 10;
 inline constexpr int kKeepAliveCount = 6;
 inline constexpr unsigned kUserTimeoutMs = 120000;
 
+// The most one read takes when more is pending: what piles up is handed over in parts of at
+// most this size, each cut after a report's "!" where one is followed by the next "$", so the
+// work of one data arrival stays small whatever a peer sends.
+inline constexpr std::size_t kLargestRead = 16 * 1024;
+
 class AcceptSocket : public QObject {
     Q_OBJECT
   public:
@@ -31,11 +37,26 @@ class AcceptSocket : public QObject {
     bool HasConnection() const { return fd_ >= 0; }
     int Descriptor() const { return fd_; }
 
-    // Takes the pending connection named by `requestId`, whose peer has `remoteAddress`;
-    // throws AppError when this socket already holds one.
-    void Accept(std::int32_t requestId, const QString& remoteAddress);
-    // Everything pending on the connection, one byte per character.
+    using Clock = std::chrono::steady_clock;
+
+    // Takes the pending connection named by `requestId`, whose peer has `remoteAddress`, at
+    // time `now`; throws AppError when this socket already holds one.
+    void Accept(std::int32_t requestId, const QString& remoteAddress, Clock::time_point now);
+    // Everything pending on the connection (at most kLargestRead when more is pending), one
+    // byte per character.
     std::string GetData();
+    // A number that names the current connection: it changes with every Accept.
+    std::uint64_t Connection() const { return connection_; }
+    // When the current connection was accepted or last delivered a good report.
+    Clock::time_point LastGoodReport() const { return lastGoodReport_; }
+    void NoteGoodReport(Clock::time_point now) { lastGoodReport_ = now; }
+    // Whether the peer has closed or reset the connection (data may still be pending).
+    bool HasEnded() const;
+    // Hands what is pending over as a data arrival; true when the same connection is still
+    // here, open, afterwards (handlers run nested may have closed it).
+    bool DeliverPending();
+    // Ends the connection from this side: raises its close event (once per connection).
+    void RaiseClose();
     // The peer's IP address as text (an IPv4 peer in dotted form); kept after Close.
     QString RemoteHostIP() const { return remoteHostIP_; }
     void Close();
@@ -55,6 +76,8 @@ class AcceptSocket : public QObject {
     QSocketNotifier* notifier_ = nullptr;
     QString remoteHostIP_;
     bool closeRaised_ = false;
+    std::uint64_t connection_ = 0;
+    Clock::time_point lastGoodReport_{};
 };
 
 // Turns on TCP keep-alive with the timings above on a connected socket.

@@ -25,7 +25,8 @@ TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, EndProgr
       notice_(notice),
       endProgram_(std::move(endProgram)),
       elementFactory_([](std::int16_t index) { return std::make_unique<AcceptSocket>(index); }),
-      yield_([] { QCoreApplication::processEvents(); }) {
+      yield_([] { QCoreApplication::processEvents(); }),
+      now_([] { return AcceptSocket::Clock::now(); }) {
     sckListen.SetLocalPort(kTrackingPort);
     CreateElement(0);
 }
@@ -79,6 +80,7 @@ std::int16_t TrackerLink::GetFreeSocket() const {
 }
 
 void TrackerLink::AcceptTracker(std::int32_t requestId) {
+    if (GetFreeSocket() == 0) FreeSlotForRequest();
     const std::int16_t index = GetFreeSocket();
     if (index == 0) {
         sckListen.Refuse(requestId);
@@ -89,7 +91,7 @@ void TrackerLink::AcceptTracker(std::int32_t requestId) {
     // The address as the accept saw it: handlers that run during the yield below may close this
     // connection and accept another one into the same slot.
     const QString address = sckListen.TakeRequestAddress(requestId);
-    sckAccept.at(static_cast<std::size_t>(index))->Accept(requestId, address);
+    sckAccept.at(static_cast<std::size_t>(index))->Accept(requestId, address, now_());
     yield_();
     log_.Append("Tracker " + address.toStdString() + " connected.\r\n");
 }
@@ -97,6 +99,25 @@ void TrackerLink::AcceptTracker(std::int32_t requestId) {
 void TrackerLink::Silence() {
     sckListen.Silence();
     for (const auto& element : sckAccept) element->Silence();
+}
+
+// Before a request is refused: a holder whose peer has already left, or which has been idle
+// too long, gives up the slot. What it sent before is handled first, as data arrivals.
+void TrackerLink::FreeSlotForRequest() {
+    AcceptSocket& holder = *sckAccept.at(1);
+    auto idle = [&] { return now_() - holder.LastGoodReport() >= kIdleHolderLimit; };
+    if (!holder.HasConnection()) return;
+    const bool ended = holder.HasEnded();
+    if (!ended && !idle()) return;
+    if (!holder.DeliverPending()) return;  // handled meanwhile, nested
+    if (ended || idle()) holder.RaiseClose();
+}
+
+void TrackerLink::GoodReportFrom(std::int16_t index, std::uint64_t connection) {
+    AcceptSocket& element = *sckAccept.at(static_cast<std::size_t>(index));
+    if (element.HasConnection() && element.Connection() == connection) {
+        element.NoteGoodReport(now_());
+    }
 }
 
 void TrackerLink::DropTracker(std::int16_t index) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QObject>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +18,9 @@ class QWidget;
 namespace vostrel {
 
 inline constexpr std::int32_t kTrackingPort = 5000;
+// A holder of the slot that has delivered no good report for this long (or none since it was
+// accepted this long ago) yields the slot to the next connection request.
+inline constexpr std::chrono::minutes kIdleHolderLimit{2};
 inline constexpr std::int16_t kBusy = -1;
 inline constexpr std::int16_t kFree = 0;
 
@@ -25,6 +29,7 @@ class TrackerLink : public QObject {
   public:
     using EndProgram = std::function<void(int exitCode)>;
     using ElementFactory = std::function<std::unique_ptr<AcceptSocket>(std::int16_t index)>;
+    using Now = std::function<AcceptSocket::Clock::time_point()>;
 
     TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, EndProgram endProgram,
                 QObject* parent = nullptr);
@@ -36,8 +41,12 @@ class TrackerLink : public QObject {
     std::int16_t InitAcceptSockets();
     // 1 when slot 1 is free, 0 when no slot is free.
     std::int16_t GetFreeSocket() const;
-    // Connection request: takes it into the free slot, or refuses it when there is none.
+    // Connection request: takes it into the free slot, or refuses it when there is none. A slot
+    // whose connection has already ended is freed first (its end handled as usual), and so is
+    // one whose holder has been idle for kIdleHolderLimit.
     void AcceptTracker(std::int32_t requestId);
+    // The connection `connection` in slot `index` delivered a report that passed the checks.
+    void GoodReportFrom(std::int16_t index, std::uint64_t connection);
     // Close of the connection in slot `index`: frees the slot, logs, closes the element.
     void DropTracker(std::int16_t index);
 
@@ -48,6 +57,8 @@ class TrackerLink : public QObject {
     // (pending events run once).
     void SetElementFactory(ElementFactory factory) { elementFactory_ = std::move(factory); }
     void SetYield(std::function<void()> yield) { yield_ = std::move(yield); }
+    // The clock that idle holders are judged by (steady_clock::now by default).
+    void SetClock(Now now) { now_ = std::move(now); }
 
     ListenSocket sckListen;
     std::vector<std::unique_ptr<AcceptSocket>> sckAccept;
@@ -61,12 +72,14 @@ class TrackerLink : public QObject {
   private:
     void CreateElement(std::int16_t index);
     void FailToStart(const std::string& reason);
+    void FreeSlotForRequest();
 
     ActivityLogPort& log_;
     ErrorNoticePort& notice_;
     EndProgram endProgram_;
     ElementFactory elementFactory_;
     std::function<void()> yield_;
+    Now now_;
 };
 
 }  // namespace vostrel

@@ -1,6 +1,7 @@
 #include "output/PositionFiles.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,7 +18,9 @@ namespace {
 }
 
 // Opens `path` with `flags`, writes all of `bytes` and closes it; the descriptor is closed on
-// every path, and a failing close (where delayed write errors show) counts as a failure.
+// every path, and a failing close (where delayed write errors show) counts as a failure. When
+// appending fails part way, the file is cut back to its length before, so it only ever holds
+// whole lines.
 void WriteFile(const std::string& path, int flags, const std::string& bytes) {
     int fd;
     do {
@@ -25,18 +28,30 @@ void WriteFile(const std::string& path, int flags, const std::string& bytes) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) Fail(path, errno);
 
+    const bool appending = (flags & O_APPEND) != 0;
+    struct stat before {};
+    if (appending && ::fstat(fd, &before) != 0) {
+        const int error = errno;
+        ::close(fd);
+        Fail(path, error);
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             const int error = errno;
+            if (appending && done > 0) static_cast<void>(::ftruncate(fd, before.st_size));
             ::close(fd);
             Fail(path, error);
         }
         done += static_cast<std::size_t>(n);
     }
-    if (::close(fd) != 0 && errno != EINTR) Fail(path, errno);
+    if (::close(fd) != 0 && errno != EINTR) {
+        const int error = errno;
+        if (appending) static_cast<void>(::truncate(path.c_str(), before.st_size));
+        Fail(path, error);
+    }
 }
 
 std::string JoinPath(const std::string& folder, const char* name) {

@@ -22,6 +22,11 @@ class ErrorNoticePort {
     virtual void Show(const std::string& message) = 0;
 };
 
+// How a notice that is not shown as a box is written to the activity log instead.
+inline std::string ErrorLogLine(const std::string& message) {
+    return "Error: " + message + "\r\n";
+}
+
 // The current date and time, date first, one blank between them.
 class ClockPort {
   public:

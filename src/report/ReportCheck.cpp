@@ -16,6 +16,18 @@ std::vector<std::string_view> SplitFields(std::string_view text) {
     }
 }
 
+std::vector<std::string_view> SplitArrival(std::string_view arrival) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    for (std::size_t at = arrival.find("!$"); at != std::string_view::npos;
+         at = arrival.find("!$", at + 1)) {
+        pieces.push_back(arrival.substr(start, at + 1 - start));
+        start = at + 1;
+    }
+    pieces.push_back(arrival.substr(start));
+    return pieces;
+}
+
 CheckResult CheckReport(std::string_view text) {
     CheckResult result;
     if (text.size() < kShortestReport || text.size() > kLongestReport) {

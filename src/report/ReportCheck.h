@@ -15,6 +15,10 @@ inline constexpr std::size_t kReportFields = 11;
 // The text split at every ",", empty fields kept, nothing trimmed.
 std::vector<std::string_view> SplitFields(std::string_view text);
 
+// One arrival of data cut into the reports it holds: after every "!" that is directly followed
+// by "$". An arrival without such a place is one piece, exactly as it came.
+std::vector<std::string_view> SplitArrival(std::string_view arrival);
+
 // The outcome of the checks: the fields of a good report, or the notice text of the first
 // check that failed (length, then field count, then header and trailer).
 struct CheckResult {

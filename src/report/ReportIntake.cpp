@@ -6,14 +6,40 @@
 
 namespace vostrel {
 
-void ReportIntake::ReceiveReport(const std::string& report) {
-    log_.Append(clock_.DateAndTime() + " " + report + "\r\n");
+struct ReportIntake::Arrival {
+    const std::function<void()>& onGoodReport;
+    bool noticeShown = false;
+};
+
+void ReportIntake::ReceiveReport(const std::string& arrival,
+                                 const std::function<void()>& onGoodReport) {
+    Arrival state{onGoodReport};
+    // The views stay valid: `arrival` outlives every nested call.
+    for (const std::string_view report : SplitArrival(arrival)) ReceiveOne(report, state);
+}
+
+void ReportIntake::ReceiveOne(std::string_view report, Arrival& arrival) {
+    auto tell = [&](const std::string& message) {
+        if (arrival.noticeShown) {
+            log_.Append(ErrorLogLine(message));
+        } else {
+            arrival.noticeShown = true;
+            notice_.Show(message);
+        }
+    };
+    std::string line = clock_.DateAndTime();
+    line.reserve(line.size() + report.size() + 3);
+    line += ' ';
+    line += report;
+    line += "\r\n";
+    log_.Append(line);
 
     const CheckResult check = CheckReport(report);
     if (check.rejection) {
-        notice_.Show(*check.rejection);
+        tell(*check.rejection);
         return;
     }
+    if (arrival.onGoodReport) arrival.onGoodReport();
 
     const std::string latitude = ConvertLatitude(check.fields[6]);
     const std::string longitude = ConvertLongitude(check.fields[5]);
@@ -24,14 +50,14 @@ void ReportIntake::ReceiveReport(const std::string& report) {
     try {
         saved = writer_.SaveTrackerPosition(latitude, longitude);
     } catch (const FileError& error) {
-        notice_.Show(std::string("Unable to save position: ") + error.what());
+        tell(std::string("Unable to save position: ") + error.what());
         return;
     }
     if (!saved) return;
     try {
         viewer_.ShowKmlFile(writer_.SnapshotPath(), kShowKmlFlag);
     } catch (const ViewerError& error) {
-        notice_.Show(std::string("Unable to show position: ") + error.what());
+        tell(std::string("Unable to show position: ") + error.what());
     }
 }
 

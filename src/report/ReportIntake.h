@@ -2,7 +2,9 @@
 // have the globe viewer show it.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "report/Ports.h"
 
@@ -16,11 +18,20 @@ class ReportIntake {
                  PositionWriterPort& writer, ViewerPort& viewer)
         : log_(log), notice_(notice), clock_(clock), writer_(writer), viewer_(viewer) {}
 
-    // `report` is everything that was pending on the connection, one byte per character. The
-    // object keeps no state, so a nested call (while a notice is open) is safe.
-    void ReceiveReport(const std::string& report);
+    // `arrival` is everything that was pending on the connection, one byte per character.
+    // Reports that arrived together (a "!" directly followed by "$") are each handled as an
+    // arrival of their own: logged, checked, converted, saved and shown, in order. One arrival
+    // shows at most one notice; its further messages go to the log as error lines, so a peer
+    // cannot bury the operator under notices. `onGoodReport` runs for each report that passes
+    // the checks. The object keeps no state, so a nested call (while a notice is open) is
+    // safe.
+    void ReceiveReport(const std::string& arrival,
+                       const std::function<void()>& onGoodReport = nullptr);
 
   private:
+    struct Arrival;
+    void ReceiveOne(std::string_view report, Arrival& arrival);
+
     ActivityLogPort& log_;
     ErrorNoticePort& notice_;
     ClockPort& clock_;
