@@ -1,11 +1,9 @@
 // Vostrel: a tracking server for Globalsat TR-102 trackers reporting over GPRS.
 #include "app/Application.h"
 #include "app/VostrelDEMO.h"
-#include "output/GlobeViewer.h"
-#include "output/QtEnvironment.h"
+#include "globe/GlobeViewer.h"
 
 int main(int argc, char** argv) {
-    vostrel::PrepareQtEnvironment();
     vostrel::Application app(argc, argv);
     vostrel::RegisterGlobeViewer(vostrel::ComponentRegistry::Instance());
 
