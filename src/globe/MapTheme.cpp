@@ -94,6 +94,7 @@ constexpr const char kThemeText[] = R"(<?xml version="1.0" encoding="UTF-8"?>
     <settings>
       <group name="Places">
         <property name="places"><value>true</value><available>true</available></property>
+        <property name="land"><value>true</value><available>true</available></property>
         <property name="cities"><value>true</value><available>true</available></property>
         <property name="otherplaces"><value>true</value><available>true</available></property>
       </group>
