@@ -2,7 +2,8 @@
 // event processing after it, where the globe is redrawn. Two tracks, each to 10,000 positions:
 // fixes spread over the whole globe (a hostile peer's random positions, or GPS glitches), and a
 // vehicle at street scale (40 m between fixes, turning as it goes). The view is the viewer's
-// own: street scale from the first fix, following the tracker.
+// own: street scale from the first fix, following the tracker; and for the spread fixes also
+// the whole globe, zoomed out by the operator, where every arc of the trail is in view.
 #include <QCoreApplication>
 #include <QString>
 #include <cmath>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "globe/GlobeMap.h"
 #include "globe/GlobeViewer.h"
 #include "output/PositionFiles.h"
 #include "support/BenchSupport.h"
@@ -79,7 +81,7 @@ struct Row {
 };
 
 template <typename Track>
-std::vector<Row> Measure(const BenchHome& home, const char* name) {
+std::vector<Row> Measure(const BenchHome& home, const char* name, bool wholeGlobe = false) {
     ComponentRegistry registry;
     RegisterGlobeViewer(registry);
     std::unique_ptr<QObject> component = registry.Create(kGlobeViewerProgId);
@@ -97,6 +99,12 @@ std::vector<Row> Measure(const BenchHome& home, const char* name) {
     Track track;
     std::vector<Row> rows;
     int shown = 0;
+    if (wholeGlobe) {
+        WriteSnapshot(path, track.Next());
+        viewer->ShowKmlFile(qpath, kShowKmlFlag);
+        ++shown;
+        qobject_cast<GlobeViewer*>(component.get())->Map()->Zoom(-40);
+    }
     for (const int checkpoint : kCheckpoints) {
         // Grow the trail, the event loop running now and then as between real reports.
         while (shown < checkpoint - kTimedFixes) {
@@ -114,7 +122,7 @@ std::vector<Row> Measure(const BenchHome& home, const char* name) {
             times.push_back(MicrosSince(start) / 1000.0);
         }
         rows.push_back({checkpoint, Median(times), Percentile(times, 90), Percentile(times, 100)});
-        std::printf("   %-7s %6d points: median %7.2f ms, p90 %7.2f ms, max %7.2f ms\n", name,
+        std::printf("   %-12s %6d points: median %7.2f ms, p90 %7.2f ms, max %7.2f ms\n", name,
                     checkpoint, rows.back().median, rows.back().p90, rows.back().max);
         std::fflush(stdout);
     }
@@ -128,10 +136,14 @@ int Run(const BenchHome& home) {
         kTimedFixes);
     const std::vector<Row> spread = Measure<SpreadTrack>(home, "spread");
     const std::vector<Row> street = Measure<StreetTrack>(home, "street");
+    const std::vector<Row> globe = Measure<SpreadTrack>(home, "spread,globe", true);
     const double worst = std::max(spread.back().median, street.back().median);
-    std::printf("median per fix at 10,000 points: spread %.2f ms, street %.2f ms (target <= %.0f "
-                "ms): %s\n",
-                spread.back().median, street.back().median, kTargetMs, Verdict(worst <= kTargetMs));
+    std::printf("   (whole globe in view, every arc drawn: median %.2f ms at 10,000 points)\n",
+                globe.back().median);
+    std::printf(
+        "median per fix at 10,000 points: spread %.2f ms, street %.2f ms (target <= %.0f "
+        "ms): %s\n",
+        spread.back().median, street.back().median, kTargetMs, Verdict(worst <= kTargetMs));
     return 0;
 }
 

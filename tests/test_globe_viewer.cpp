@@ -13,11 +13,9 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QBuffer>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
@@ -25,10 +23,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSettings>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -44,6 +39,7 @@
 #include "globe/KmlReader.h"
 #include "globe/MapTheme.h"
 #include "support/NetGuard.h"
+#include "tiles/LoopbackTileServer.h"
 
 namespace vostrel {
 namespace {
@@ -443,80 +439,6 @@ TEST_F(GlobeViewerTest, WithTheStreetMapOffNothingGoesToTheNetwork) {
     EXPECT_TRUE(record.lookups.empty()) << record.lookups.front();
 }
 
-// A tile server on loopback: every tile is plain green; it keeps each request's path and
-// user agent.
-class TileServer : public QObject {
-  public:
-    TileServer() {
-        QImage tile(256, 256, QImage::Format_RGB32);
-        tile.fill(QColor(40, 200, 40));
-        QBuffer buffer(&png_);
-        buffer.open(QIODevice::WriteOnly);
-        tile.save(&buffer, "PNG");
-        server_.listen(QHostAddress::LocalHost, 0);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Answer(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-    quint16 Port() const { return server_.serverPort(); }
-    void Close() { server_.close(); }
-
-    QStringList paths;
-    QStringList agents;
-
-  private:
-    void Answer(QTcpSocket* socket) {
-        QByteArray& request = pending_[socket];
-        request += socket->readAll();
-        if (!request.contains("\r\n\r\n")) return;
-        const QList<QByteArray> lines = request.split('\n');
-        paths << QString::fromLatin1(lines.value(0).split(' ').value(1));
-        for (const QByteArray& line : lines) {
-            if (line.toLower().startsWith("user-agent:")) {
-                agents << QString::fromLatin1(line.mid(11).trimmed());
-            }
-        }
-        pending_.remove(socket);
-        socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
-                      QByteArray::number(png_.size()) + "\r\nConnection: close\r\n\r\n" + png_);
-        socket->disconnectFromHost();
-    }
-
-    QTcpServer server_;
-    QByteArray png_;
-    QHash<QTcpSocket*, QByteArray> pending_;
-};
-
-// The installed street map theme, copied into the scratch home with its download addresses
-// pointing at the test's tile server.
-void InstallLoopbackStreetTheme(quint16 port) {
-    const QString from = QStringLiteral("/usr/share/marble/data/maps/earth/openstreetmap");
-    const QString to =
-        QDir::homePath() + QStringLiteral("/.local/share/marble/maps/earth/openstreetmap");
-    QDirIterator files(from, QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        const QString source = files.next();
-        const QString target = to + source.mid(from.size());
-        QDir().mkpath(QFileInfo(target).path());
-        QFile::remove(target);
-        QFile::copy(source, target);
-    }
-    QFile theme(to + QStringLiteral("/openstreetmap.dgml"));
-    ASSERT_TRUE(theme.open(QIODevice::ReadOnly));
-    QString text = QString::fromUtf8(theme.readAll());
-    theme.close();
-    static const QRegularExpression url(QStringLiteral("<downloadUrl [^>]*/>"));
-    text.replace(url,
-                 QStringLiteral("<downloadUrl protocol=\"http\" host=\"127.0.0.1\" port=\"%1\" "
-                                "path=\"/\"/>")
-                     .arg(port));
-    ASSERT_TRUE(theme.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    theme.write(text.toUtf8());
-}
-
 int GreenPixels(const QImage& image) {
     int green = 0;
     for (int y = 0; y < image.height(); y += 4) {
@@ -531,8 +453,9 @@ int GreenPixels(const QImage& image) {
 // On request only, remembered, tiles from the loopback server kept on disk so they show again
 // with the server gone; start-up never waits for the network.
 TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) {
-    TileServer tiles;
-    InstallLoopbackStreetTheme(tiles.Port());
+    LoopbackTileServer tiles;
+    ASSERT_TRUE(tiles.Listening());
+    ASSERT_EQ(InstallLoopbackStreetTheme(QDir::homePath(), tiles.Port()).toStdString(), "");
     WaitUntilReady();
     Show(2.2945, 48.8584);
     test::ClearNetActivity();
@@ -544,11 +467,11 @@ TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) 
     EXPECT_TRUE(Map().Attribution()->isVisible());
     EXPECT_EQ(Map().Attribution()->text(), QString::fromUtf8("\u00a9 OpenStreetMap contributors"));
     ASSERT_TRUE(WaitFor([&] { return GreenPixels(Picture()) > 5000; }))
-        << tiles.paths.size() << " tiles served";
+        << tiles.Requests().size() << " tiles served";
     EXPECT_GT(RedPixelsAround(Picture(), Where(2.2945, 48.8584)), 40) << "mark under the tiles";
-    ASSERT_FALSE(tiles.agents.isEmpty());
-    EXPECT_TRUE(tiles.agents.front().contains(QLatin1String("Marble")))
-        << tiles.agents.front().toStdString();
+    ASSERT_FALSE(tiles.Requests().empty());
+    const QString agent = tiles.Requests().front().userAgent;
+    EXPECT_TRUE(agent.contains(QLatin1String("Marble"))) << agent.toStdString();
     for (const std::string& connect : test::NetActivity().connects) {
         EXPECT_EQ(connect, "127.0.0.1:" + std::to_string(tiles.Port()));
     }

@@ -7,7 +7,7 @@ packages=(g++ cmake make pkg-config qtbase5-dev libqt5svg5-dev libmarble-dev mar
           marble-data fonts-dejavu-core)
 if [[ "${1:-run}" == "test" ]]; then
   packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev locales xvfb xauth xdotool
-             x11-utils imagemagick)
+             x11-utils imagemagick openbox)
 fi
 
 missing=()
