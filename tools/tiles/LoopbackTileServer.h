@@ -18,6 +18,7 @@ namespace vostrel {
 // The tiles' colour.
 inline constexpr int kLoopbackTileRgb[] = {60, 190, 60};
 
+// Needs a QGuiApplication (it draws its tiles).
 class LoopbackTileServer : public QObject {
   public:
     struct Request {
