@@ -39,10 +39,14 @@
 #include "globe/KmlReader.h"
 #include "globe/MapTheme.h"
 #include "support/NetGuard.h"
+#include "support/TestSupport.h"
 #include "tiles/LoopbackTileServer.h"
 
 namespace vostrel {
 namespace {
+
+using test::ViewerErrorOf;
+using test::WaitFor;
 
 std::string SnapshotBytes(double longitude, double latitude) {
     const std::string coordinates = QString::number(longitude, 'g', 15).toStdString() + "," +
@@ -60,26 +64,6 @@ QString WriteFile(const QString& path, const std::string& bytes) {
         file.write(bytes.data(), static_cast<qint64>(bytes.size()));
     }
     return path;
-}
-
-template <typename Call>
-std::string ViewerErrorOf(Call call) {
-    try {
-        call();
-    } catch (const ViewerError& error) {
-        return error.what();
-    }
-    return "";
-}
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
 }
 
 // Pixels of the tracker's red around a point of an image.
@@ -466,7 +450,7 @@ TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) 
     EXPECT_FALSE(Map().Model()->workOffline());
     EXPECT_TRUE(Map().Attribution()->isVisible());
     EXPECT_EQ(Map().Attribution()->text(), QString::fromUtf8("\u00a9 OpenStreetMap contributors"));
-    ASSERT_TRUE(WaitFor([&] { return GreenPixels(Picture()) > 5000; }))
+    ASSERT_TRUE(WaitFor([&] { return GreenPixels(Picture()) > 5000; }, 20000))
         << tiles.Requests().size() << " tiles served";
     EXPECT_GT(RedPixelsAround(Picture(), Where(2.2945, 48.8584)), 40) << "mark under the tiles";
     ASSERT_FALSE(tiles.Requests().empty());
@@ -489,7 +473,7 @@ TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) 
     EXPECT_TRUE(globe_->Window()->StreetMapSwitch()->isChecked());
     EXPECT_EQ(Map().MapThemeId().toStdString(), kStreetMapTheme);
     Show(2.2945, 48.8584);
-    EXPECT_TRUE(WaitFor([&] { return GreenPixels(Picture()) > 5000; }));
+    EXPECT_TRUE(WaitFor([&] { return GreenPixels(Picture()) > 5000; }, 20000));
 
     globe_->Window()->StreetMapSwitch()->click();
     EXPECT_EQ(Map().MapThemeId().toStdString(), kOfflineMapTheme);

@@ -8,9 +8,12 @@
 
 #include "globe/KmlReader.h"
 #include "report/Errors.h"
+#include "support/TestSupport.h"
 
 namespace vostrel {
 namespace {
+
+using test::ViewerErrorOf;
 
 std::string SnapshotBytes(const char* coordinates, const char* ns = kKmlNamespace) {
     return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n") + "<kml xmlns=\"" + ns +
@@ -26,17 +29,6 @@ QString WriteFile(const QTemporaryDir& dir, const QString& name, const std::stri
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return path;
     file.write(bytes.data(), static_cast<qint64>(bytes.size()));
     return path;
-}
-
-// Runs `call`, which must throw ViewerError, and returns its message ("" if nothing thrown).
-template <typename Call>
-std::string ViewerErrorOf(Call call) {
-    try {
-        call();
-    } catch (const ViewerError& error) {
-        return error.what();
-    }
-    return "";
 }
 
 struct ReadCase {
