@@ -3,6 +3,7 @@
 // tile server of the test's own on loopback. Every connect and name lookup of this program
 // goes through the network guard, which refuses anything beyond this machine.
 #include <gtest/gtest.h>
+#include <marble/FileManager.h>
 #include <marble/LayerInterface.h>
 #include <marble/MarbleMap.h>
 #include <marble/MarbleModel.h>
@@ -117,6 +118,9 @@ class GlobeViewerTest : public ::testing::Test {
     }
 
     GlobeMap& Map() const { return *globe_->Map(); }
+    bool TownNamesLoaded() const {
+        return Map().Model()->fileManager()->at(QLatin1String(kTownNamesFile)) != nullptr;
+    }
     QImage Picture() const { return Map().grab().toImage(); }
     QPoint Where(double longitude, double latitude) const {
         QPointF at;
@@ -152,6 +156,7 @@ TEST_F(GlobeViewerTest, StartsOfflineWithItsControlsAndBecomesReadyByEventProces
     WaitUntilReady();
     EXPECT_NE(viewer_->IsViewerReady(), 0) << "ready does not stay ready";
     EXPECT_FALSE(Map().StreetMap());
+    EXPECT_TRUE(WaitFor([&] { return TownNamesLoaded(); }, 20000)) << "towns read after ready";
 
     // No web engine or any other helper process under this one.
     int children = 0;
@@ -484,6 +489,7 @@ TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) 
     EXPECT_EQ(Map().MapThemeId().toStdString(), kOfflineMapTheme);
     EXPECT_TRUE(Map().Model()->workOffline());
     EXPECT_FALSE(Map().Attribution()->isVisible());
+    EXPECT_TRUE(WaitFor([&] { return TownNamesLoaded(); }, 20000)) << "towns back offline";
     settings.sync();
     EXPECT_EQ(settings.value(QStringLiteral("globe/streetMap")).toString(), "false");
 }

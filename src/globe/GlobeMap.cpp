@@ -1,6 +1,9 @@
 #include "globe/GlobeMap.h"
 
 #include <marble/FileManager.h>
+#include <marble/GeoDataLineStyle.h>
+#include <marble/GeoDataPolyStyle.h>
+#include <marble/GeoDataStyle.h>
 #include <marble/GeoPainter.h>
 #include <marble/MarbleGlobal.h>
 #include <marble/MarbleMap.h>
@@ -110,6 +113,21 @@ void GlobeMap::ApplyTheme(const QString& themeId) {
     SetRadius(map_->radius());  // within the new theme's zoom range
 }
 
+void GlobeMap::LoadTownNames() {
+    // As a theme's own place file is read: no line, no fill, the map's document role.
+    Marble::GeoDataLineStyle line{QColor(Qt::black)};
+    line.setPenStyle(Qt::NoPen);
+    line.setWidth(0);
+    Marble::GeoDataPolyStyle fill{QColor(Qt::transparent)};
+    fill.setFill(true);
+    Marble::GeoDataStyle::Ptr style(new Marble::GeoDataStyle);
+    style->setLineStyle(line);
+    style->setPolyStyle(fill);
+    style->setId(QStringLiteral("default"));
+    model_->fileManager()->addFile(QLatin1String(kTownNamesFile), QString(), style,
+                                   Marble::MapDocument);
+}
+
 void GlobeMap::SetStreetMap(bool on) {
     if (on == streetMap_) return;
     if (on) {
@@ -122,6 +140,7 @@ void GlobeMap::SetStreetMap(bool on) {
         if (MapThemeId() != QLatin1String(kOfflineMapTheme)) {
             ApplyTheme(QLatin1String(kPlainMapTheme));
         }
+        LoadTownNames();  // the street map's theme took them along when it went
     }
     streetMap_ = on;
     attribution_->setVisible(on);

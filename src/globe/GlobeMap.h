@@ -46,6 +46,9 @@ class GlobeMap : public QWidget {
     // Zooms by `steps` (positive: in) about the centre or, given, a point of the widget.
     void Zoom(double steps, QPoint about = QPoint(-1, -1));
 
+    // Reads the towns' names into the offline map (in the background; once is enough).
+    void LoadTownNames();
+
     // On: the street map, online; off: the offline map, no network at all.
     void SetStreetMap(bool on);
     bool StreetMap() const { return streetMap_; }

@@ -45,7 +45,9 @@ std::int32_t GlobeViewer::IsViewerReady() {
         case Marble::Complete:
         case Marble::WaitingForUpdate:  // drawn from complete data
             ready_ = true;
-            // Ready on offline data; the street map's tiles fill in when they arrive.
+            // Ready on offline data; the towns' names and the street map's tiles fill in when
+            // they arrive.
+            map->LoadTownNames();
             window.ApplyStreetMapChoice();
             return 1;
         case Marble::Incomplete:

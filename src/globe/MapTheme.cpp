@@ -77,9 +77,6 @@ constexpr const char kThemeText[] = R"(<?xml version="1.0" encoding="UTF-8"?>
         </geodata>
       </layer>
       <layer name="standardplaces" backend="geodata">
-        <geodata name="cityplacemarks">
-          <sourcefile>cityplacemarks.cache</sourcefile>
-        </geodata>
         <geodata name="baseplacemarks">
           <sourcefile>baseplacemarks.cache</sourcefile>
         </geodata>
