@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "output/GlobeViewer.h"
+#include "globe/GlobeViewer.h"
 #include "output/PositionFiles.h"
 #include "support/BenchSupport.h"
 

@@ -1,206 +1,96 @@
-// The globe viewer: its KML reader, and the real Marble viewer driven the way the server drives
-// it (created by identifier, polled until ready, asked to show snapshots).
+// The real globe viewer driven the way the server drives it (created by identifier, polled
+// until ready, asked to show snapshots), the operator's controls, and the street map against a
+// tile server of the test's own on loopback. Every connect and name lookup of this program
+// goes through the network guard, which refuses anything beyond this machine.
 #include <gtest/gtest.h>
-#include <marble/GeoDataDocument.h>
-#include <marble/GeoDataLineString.h>
-#include <marble/GeoDataPlacemark.h>
-#include <marble/GeoDataTreeModel.h>
+#include <marble/FileManager.h>
 #include <marble/LayerInterface.h>
+#include <marble/MarbleMap.h>
 #include <marble/MarbleModel.h>
-#include <marble/MarbleWidget.h>
 #include <marble/RenderState.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
-#include <QWidget>
+#include <cmath>
+#include <functional>
+#include <numbers>
 #include <string>
 #include <vector>
 
-#include "output/GlobeViewer.h"
+#include "globe/GlobeMap.h"
+#include "globe/GlobeViewer.h"
+#include "globe/GlobeWindow.h"
+#include "globe/KmlReader.h"
+#include "globe/MapTheme.h"
+#include "support/NetGuard.h"
+#include "support/TestSupport.h"
+#include "tiles/LoopbackTileServer.h"
 
 namespace vostrel {
 namespace {
 
-using Marble::GeoDataCoordinates;
+using test::ViewerErrorOf;
+using test::WaitFor;
 
-std::string SnapshotBytes(const char* coordinates, const char* ns = kKmlNamespace) {
-    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n") + "<kml xmlns=\"" + ns +
-           "\">\r\n<Document>\r\n<name>Vostrel Demo</name>\r\n"
-           "<description>Last reported position</description>\r\n<Placemark>\r\n"
+std::string SnapshotBytes(double longitude, double latitude) {
+    const std::string coordinates = QString::number(longitude, 'g', 15).toStdString() + "," +
+                                    QString::number(latitude, 'g', 15).toStdString() + ",0";
+    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<kml xmlns=\"") +
+           kKmlNamespace +
+           "\">\r\n<Document>\r\n<name>Vostrel Demo</name>\r\n<Placemark>\r\n"
            "<name>Your Tracker</name>\r\n<Point>\r\n<coordinates>" +
            coordinates + "</coordinates>\r\n</Point>\r\n</Placemark>\r\n</Document>\r\n</kml>\r\n";
 }
 
-QString WriteFile(const QTemporaryDir& dir, const QString& name, const std::string& bytes) {
-    const QString path = dir.filePath(name);
+QString WriteFile(const QString& path, const std::string& bytes) {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return path;
-    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    }
     return path;
 }
 
-// Runs `call`, which must throw ViewerError, and returns its message ("" if nothing thrown).
-template <typename Call>
-std::string ViewerErrorOf(Call call) {
-    try {
-        call();
-    } catch (const ViewerError& error) {
-        return error.what();
-    }
-    return "";
-}
-
-// ------------------------------------------------------------------------------------------
-// The reader
-
-struct ReadCase {
-    const char* label;
-    std::string bytes;
-    QString name;
-    double longitude;
-    double latitude;
-};
-
-TEST(ReadKmlPlacemark, ReadsTheFirstPointPlacemark) {
-    const std::vector<ReadCase> cases = {
-        {"snapshot", SnapshotBytes("121.487086666667,24.9981516666667,0"), "Your Tracker",
-         121.487086666667, 24.9981516666667},
-        {"origin", SnapshotBytes("0.0,0.0,0"), "Your Tracker", 0.0, 0.0},
-        {"west and north", SnapshotBytes("-74.0083333333333,40.5,0"), "Your Tracker",
-         -74.0083333333333, 40.5},
-        {"ogc namespace", SnapshotBytes("8.5,-47.25,0", kOgcKmlNamespace), "Your Tracker", 8.5,
-         -47.25},
-        {"exponent form", SnapshotBytes("5e-05,-1.5E-5,0"), "Your Tracker", 5e-05, -1.5e-05},
-        {"no altitude, spaces and line ends", SnapshotBytes("\r\n  10.25 , 20.5\r\n "),
-         "Your Tracker", 10.25, 20.5},
-        {"edges of the range", SnapshotBytes("-180,90,0"), "Your Tracker", -180.0, 90.0},
-        {"prefixed, nested, first Point wins",
-         "<k:kml xmlns:k=\"http://www.opengis.net/kml/2.2\"><k:Document><k:Folder>"
-         "<k:Placemark><k:name>Road</k:name><k:LineString><k:coordinates>1,1 2,2"
-         "</k:coordinates></k:LineString></k:Placemark>"
-         "<k:Placemark><k:name> Car </k:name><k:MultiGeometry><k:Point><k:coordinates>3,4"
-         "</k:coordinates></k:Point></k:MultiGeometry></k:Placemark>"
-         "<k:Placemark><k:name>Later</k:name><k:Point><k:coordinates>5,6</k:coordinates>"
-         "</k:Point></k:Placemark></k:Folder></k:Document></k:kml>",
-         "Car", 3.0, 4.0},
-        {"unnamed, foreign elements ignored",
-         "<kml xmlns=\"http://earth.google.com/kml/2.2\" xmlns:x=\"urn:x\"><Placemark>"
-         "<x:name>not this</x:name><Point><x:coordinates>9,9</x:coordinates>"
-         "<coordinates>-1.5,2.5,100</coordinates></Point></Placemark></kml>",
-         "", -1.5, 2.5},
-    };
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    for (const ReadCase& c : cases) {
-        SCOPED_TRACE(c.label);
-        const QString path = WriteFile(dir, "case.kml", c.bytes);
-        KmlPosition position;
-        ASSERT_NO_THROW(position = ReadKmlPlacemark(path));
-        EXPECT_EQ(position.name.toStdString(), c.name.toStdString());
-        EXPECT_DOUBLE_EQ(position.longitude, c.longitude);
-        EXPECT_DOUBLE_EQ(position.latitude, c.latitude);
-    }
-}
-
-struct RejectCase {
-    const char* label;
-    const char* bytes;  // nullptr: no such file
-    const char* reason;
-};
-
-TEST(ReadKmlPlacemark, RefusesWhatItCannotShowWithPathAndReason) {
-    const std::string valid = SnapshotBytes("1,2,0");
-    const std::string truncated = valid.substr(0, valid.size() - 8);
-    const std::string afterPoint = valid.substr(0, valid.find("</Document>")) + "<x></Document>";
-    const std::vector<RejectCase> cases = {
-        {"missing file", nullptr, "does not exist"},
-        {"empty file", "", "empty"},
-        {"not XML", "GPRMC,1,2,3", "not well-formed XML"},
-        {"truncated", truncated.c_str(), "not well-formed XML"},
-        {"broken after the placemark", afterPoint.c_str(), "not well-formed XML"},
-        {"html root", "<html><body>Your Tracker</body></html>", "root element is <html>"},
-        {"kml root in a foreign namespace", "<kml xmlns=\"urn:not-kml\"><Placemark/></kml>",
-         "namespace 'urn:not-kml'"},
-        {"kml root without namespace", "<kml><Placemark/></kml>", "namespace ''"},
-        {"older KML namespace", "<kml xmlns=\"http://earth.google.com/kml/2.1\"/>",
-         "namespace 'http://earth.google.com/kml/2.1'"},
-        {"no placemark", "<kml xmlns=\"http://earth.google.com/kml/2.2\"><Document/></kml>",
-         "no placemark with a Point"},
-        {"placemark without Point",
-         "<kml xmlns=\"http://earth.google.com/kml/2.2\"><Placemark><name>Road</name>"
-         "<LineString><coordinates>1,1 2,2</coordinates></LineString></Placemark></kml>",
-         "no placemark with a Point"},
-        {"Point without coordinates",
-         "<kml xmlns=\"http://earth.google.com/kml/2.2\"><Placemark><Point/></Placemark></kml>",
-         "has no coordinates"},
-    };
-    const std::vector<std::pair<const char*, const char*>> badCoordinates = {
-        {"", "empty"},
-        {"121.5", "not longitude,latitude"},
-        {"1,2,3,4", "not longitude,latitude"},
-        {"1,2 3,4", "more than one coordinate tuple"},
-        {"121,5;24,9", "latitude '5;24' is not a number"},
-        {"abc,24.9", "longitude 'abc' is not a number"},
-        {"121.5,", "latitude '' is not a number"},
-        {"nan,1", "not a number"},
-        {"1,inf", "not a number"},
-        {"1,2,high", "altitude 'high' is not a number"},
-        {"180.0000001,0", "outside -180..180"},
-        {"-181,0", "outside -180..180"},
-        {"0,90.5", "outside -90..90"},
-        {"0,-1e3", "outside -90..90"},
-    };
-    std::vector<std::string> bytes;  // keeps the texts of the coordinate cases alive
-    bytes.reserve(badCoordinates.size());
-    std::vector<RejectCase> all = cases;
-    for (const auto& [coordinates, reason] : badCoordinates) {
-        bytes.push_back(SnapshotBytes(coordinates));
-        all.push_back({coordinates, bytes.back().c_str(), reason});
-    }
-
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    for (const RejectCase& c : all) {
-        SCOPED_TRACE(c.label);
-        const QString path =
-            c.bytes == nullptr ? dir.filePath("absent.kml") : WriteFile(dir, "case.kml", c.bytes);
-        const std::string message = ViewerErrorOf([&] { ReadKmlPlacemark(path); });
-        EXPECT_NE(message.find(path.toStdString() + ": "), std::string::npos) << message;
-        EXPECT_NE(message.find(c.reason), std::string::npos) << message;
-    }
-    const std::string folder = ViewerErrorOf([&] { ReadKmlPlacemark(dir.path()); });
-    EXPECT_NE(folder.find("folder"), std::string::npos) << folder;
-}
-
-// ------------------------------------------------------------------------------------------
-// The viewer
-
-std::vector<const Marble::GeoDataPlacemark*> PlacemarksNamed(const Marble::GeoDataContainer& in,
-                                                             const QString& name) {
-    std::vector<const Marble::GeoDataPlacemark*> found;
-    for (const Marble::GeoDataFeature* feature : in.featureList()) {
-        if (const auto* placemark = dynamic_cast<const Marble::GeoDataPlacemark*>(feature)) {
-            if (placemark->name() == name) found.push_back(placemark);
-        } else if (const auto* container = dynamic_cast<const Marble::GeoDataContainer*>(feature)) {
-            const auto inner = PlacemarksNamed(*container, name);
-            found.insert(found.end(), inner.begin(), inner.end());
+// Pixels of the tracker's red around a point of an image.
+int RedPixelsAround(const QImage& image, QPoint at, int reach = 6) {
+    int red = 0;
+    for (int dy = -reach; dy <= reach; ++dy) {
+        for (int dx = -reach; dx <= reach; ++dx) {
+            const QPoint p = at + QPoint(dx, dy);
+            if (!image.rect().contains(p)) continue;
+            const QColor c = image.pixelColor(p);
+            if (c.red() > 180 && c.green() < 80 && c.blue() < 80) ++red;
         }
     }
-    return found;
+    return red;
 }
 
 class GlobeViewerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
+        QSettings(QStringLiteral("Vostrel"), QStringLiteral("vostrel")).clear();
+        Create();
+    }
+
+    void Create() {
         RegisterGlobeViewer(registry_);
-        ASSERT_TRUE(registry_.Contains(kGlobeViewerProgId));
         object_ = registry_.Create(kGlobeViewerProgId);
         viewer_ = QueryViewerAutomation(object_.get());
         ASSERT_NE(viewer_, nullptr);
@@ -218,59 +108,29 @@ class GlobeViewerTest : public ::testing::Test {
         }
     }
 
-    void Settle() {
+    static void Settle() {
         for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
     }
 
-    QString Snapshot(const char* coordinates) {
-        return WriteFile(dir_, QStringLiteral("vo_demo.kml"), SnapshotBytes(coordinates));
+    void Show(double longitude, double latitude) {
+        viewer_->ShowKmlFile(
+            WriteFile(dir_.filePath("vo_demo.kml"), SnapshotBytes(longitude, latitude)), 1);
     }
 
-    std::vector<const Marble::GeoDataPlacemark*> Trackers() const {
-        return PlacemarksNamed(*globe_->Map()->model()->treeModel()->rootDocument(),
-                               QStringLiteral("Your Tracker"));
+    GlobeMap& Map() const { return *globe_->Map(); }
+    bool TownNamesLoaded() const {
+        return Map().Model()->fileManager()->at(QLatin1String(kTownNamesFile)) != nullptr;
+    }
+    QImage Picture() const { return Map().grab().toImage(); }
+    QPoint Where(double longitude, double latitude) const {
+        QPointF at;
+        EXPECT_TRUE(Map().ScreenPosition(longitude, latitude, at));
+        return at.toPoint();
     }
 
-    // The line placemarks beside the tracker's placemark: its trail.
-    std::vector<const Marble::GeoDataLineString*> Trails() const {
-        std::vector<const Marble::GeoDataLineString*> lines;
-        const auto trackers = Trackers();
-        if (trackers.empty()) return lines;
-        const auto* document = dynamic_cast<const Marble::GeoDataContainer*>(trackers[0]->parent());
-        if (document == nullptr) return lines;
-        for (const Marble::GeoDataFeature* feature : document->featureList()) {
-            const auto* placemark = dynamic_cast<const Marble::GeoDataPlacemark*>(feature);
-            if (placemark == nullptr) continue;
-            if (const auto* line =
-                    dynamic_cast<const Marble::GeoDataLineString*>(placemark->geometry())) {
-                lines.push_back(line);
-            }
-        }
-        return lines;
-    }
-
-    // The placemark's mark is red; the map around it has no red.
-    int RedPixelsAtCentre() const {
-        const QImage image = globe_->Map()->grab().toImage();
-        const QPoint middle(image.width() / 2, image.height() / 2);
-        int red = 0;
-        for (int dy = -6; dy <= 6; ++dy) {
-            for (int dx = -6; dx <= 6; ++dx) {
-                const QColor c = image.pixelColor(middle + QPoint(dx, dy));
-                if (c.red() > 180 && c.green() < 80 && c.blue() < 80) ++red;
-            }
-        }
-        return red;
-    }
-
-    static void ExpectAt(const GeoDataCoordinates& where, double longitude, double latitude) {
-        EXPECT_NEAR(where.longitude(GeoDataCoordinates::Degree), longitude, 1e-9);
-        EXPECT_NEAR(where.latitude(GeoDataCoordinates::Degree), latitude, 1e-9);
-    }
-
-    void ExpectCentredOn(double longitude, double latitude) {
-        EXPECT_NEAR(globe_->Map()->centerLongitude(), longitude, 1e-6);
-        EXPECT_NEAR(globe_->Map()->centerLatitude(), latitude, 1e-6);
+    void ExpectCentredOn(double longitude, double latitude) const {
+        EXPECT_NEAR(Map().CentreLongitude(), longitude, 1e-6);
+        EXPECT_NEAR(Map().CentreLatitude(), latitude, 1e-6);
     }
 
     QTemporaryDir dir_;
@@ -280,81 +140,159 @@ class GlobeViewerTest : public ::testing::Test {
     GlobeViewer* globe_ = nullptr;
 };
 
-TEST_F(GlobeViewerTest, StartsWithItsWindowAndBecomesReadyByEventProcessing) {
-    QWidget* window = globe_->Window();
+TEST_F(GlobeViewerTest, StartsOfflineWithItsControlsAndBecomesReadyByEventProcessing) {
+    GlobeWindow* window = globe_->Window();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowTitle().toStdString(), "Globe Viewer");
-    EXPECT_EQ(globe_->Map()->mapThemeId().toStdString(), kGlobeMapTheme);
-    EXPECT_TRUE(globe_->Map()->model()->workOffline());
+    EXPECT_EQ(Map().MapThemeId().toStdString(), kOfflineMapTheme);
+    EXPECT_TRUE(Map().Model()->workOffline());
+    EXPECT_EQ(window->CentreButton()->text().toStdString(), "Centre on tracker");
+    EXPECT_FALSE(window->CentreButton()->isEnabled()) << "nothing to centre on yet";
+    EXPECT_EQ(window->StreetMapSwitch()->text().toStdString(), "Street map (online)");
+    EXPECT_FALSE(window->StreetMapSwitch()->isChecked());
+    EXPECT_FALSE(Map().Attribution()->isVisible());
     EXPECT_EQ(viewer_->IsViewerReady(), 0) << "ready before anything was loaded or drawn";
     WaitUntilReady();
-    EXPECT_EQ(globe_->Map()->renderStatus(), Marble::Complete);
     EXPECT_NE(viewer_->IsViewerReady(), 0) << "ready does not stay ready";
+    EXPECT_FALSE(Map().StreetMap());
+    EXPECT_TRUE(WaitFor([&] { return TownNamesLoaded(); }, 20000)) << "towns read after ready";
+
+    // No web engine or any other helper process under this one.
+    int children = 0;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly)) continue;
+        const QList<QByteArray> fields = stat.readAll().split(')').value(1).split(' ');
+        if (fields.value(2).toLongLong() == ::getpid()) ++children;
+    }
+    EXPECT_EQ(children, 0);
 }
 
-TEST_F(GlobeViewerTest, ShowsTheSnapshotCentredWithItsPlacemark) {
+// Street scale at the first fix; later fixes keep the operator's zoom and only re-centre when
+// the tracker would leave the view or come near its edge; "Centre on tracker" and its key bring
+// the tracker back at street scale.
+TEST_F(GlobeViewerTest, FollowsTheTrackerWithoutFightingTheOperator) {
     WaitUntilReady();
-    viewer_->ShowKmlFile(Snapshot("121.487086666667,24.9981516666667,0"), 1);
-
-    EXPECT_TRUE(globe_->Window()->isVisible());
-    ExpectCentredOn(121.487086666667, 24.9981516666667);
-    EXPECT_LT(globe_->Map()->distance(), 200.0) << "too far out to see the towns around";
-    const auto trackers = Trackers();
-    ASSERT_EQ(trackers.size(), 1U);
-    ExpectAt(trackers[0]->coordinate(), 121.487086666667, 24.9981516666667);
-
+    const double lon = 37.6229266666667;
+    const double lat = 55.6565716666667;
+    Show(lon, lat);
+    ExpectCentredOn(lon, lat);
+    EXPECT_GE(Map().SpanKm(), 1.0);
+    EXPECT_LE(Map().SpanKm(), 3.0);
+    EXPECT_TRUE(globe_->Window()->CentreButton()->isEnabled());
     Settle();
-    EXPECT_GT(RedPixelsAtCentre(), 40) << "no placemark drawn at the centre";
+    const QPoint first = Where(lon, lat);
+    EXPECT_GT(RedPixelsAround(Picture(), first), 40) << "no mark at the tracker";
+
+    // 400 m east: the mark visibly moves, the trail joins the two, the view stays.
+    const double east = lon + 0.4 / (111.32 * std::cos(lat * std::numbers::pi / 180.0));
+    Show(east, lat);
+    ExpectCentredOn(lon, lat);
+    Settle();
+    const QPoint second = Where(east, lat);
+    EXPECT_GT(second.x() - first.x(), 100) << "a 400 m move must show";
+    const QImage picture = Picture();
+    EXPECT_GT(RedPixelsAround(picture, second), 40);
+    EXPECT_GT(RedPixelsAround(picture, (first + second) / 2, 2), 3) << "no trail between them";
+
+    // The operator zooms out; nothing a fix does changes that zoom.
+    Map().Zoom(-3);
+    const int chosen = Map().Radius();
+    struct Step {
+        const char* what;
+        double longitude, latitude;
+        bool recentres;
+    };
+    const double spanDegrees = Map().SpanKm() / 111.32 / std::cos(lat * std::numbers::pi / 180.0);
+    const Step steps[] = {
+        {"well inside", lon + spanDegrees * 0.2, lat, false},
+        {"near the edge", lon + spanDegrees * 0.45, lat, true},
+        {"far away", -120.5, -33.25, true},
+        {"other side of the globe", 57.0, 34.0, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        const double beforeLon = Map().CentreLongitude();
+        const double beforeLat = Map().CentreLatitude();
+        Show(step.longitude, step.latitude);
+        EXPECT_EQ(Map().Radius(), chosen);
+        if (step.recentres) {
+            ExpectCentredOn(step.longitude, step.latitude);
+        } else {
+            ExpectCentredOn(beforeLon, beforeLat);
+        }
+    }
+
+    // Panned away by dragging, then back with the button and with the key.
+    Map().setFocus();
+    QTest::mousePress(&Map(), Qt::LeftButton, {}, QPoint(400, 300));
+    QMouseEvent drag(QEvent::MouseMove, QPointF(600, 200), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&Map(), &drag);
+    QTest::mouseRelease(&Map(), Qt::LeftButton, {}, QPoint(600, 200));
+    const QPoint dragged = Where(57.0, 34.0) - QPoint(Map().width() / 2, Map().height() / 2);
+    EXPECT_NEAR(dragged.x(), 200, 3) << "the map does not follow the pointer";
+    EXPECT_NEAR(dragged.y(), -100, 3);
+    globe_->Window()->CentreButton()->click();
+    ExpectCentredOn(57.0, 34.0);
+    EXPECT_LE(Map().SpanKm(), 3.0);
+    Map().Zoom(-4);
+    Map().Zoom(2, QPoint(10, 10));  // about a corner, by the wheel's path
+    QTest::keyClick(globe_->Window(), Qt::Key_C);
+    ExpectCentredOn(57.0, 34.0);
+    const double street = Map().SpanKm();
+    EXPECT_LE(street, 3.0);
+    QTest::keyClick(globe_->Window(), Qt::Key_Minus);
+    EXPECT_GT(Map().SpanKm(), street * 1.2) << "the - key did not zoom out";
 }
 
 TEST_F(GlobeViewerTest, RefusesBrokenFilesAndKeepsWhatItShows) {
     WaitUntilReady();
-    viewer_->ShowKmlFile(Snapshot("8.5,47.25,0"), 1);
+    Show(8.5, 47.25);
 
     const QString missing = dir_.filePath("absent.kml");
-    const QString malformed =
-        WriteFile(dir_, "broken.kml", "<kml xmlns=\"http://earth.google.com/kml/2.2\"><Placemark>");
-    const QString outside = WriteFile(dir_, "outside.kml", SnapshotBytes("200,47.25,0"));
+    const QString malformed = WriteFile(
+        dir_.filePath("broken.kml"), "<kml xmlns=\"http://earth.google.com/kml/2.2\"><Placemark>");
+    const QString outside = WriteFile(dir_.filePath("outside.kml"), SnapshotBytes(200, 47.25));
     for (const QString& path : {missing, malformed, outside}) {
         SCOPED_TRACE(path.toStdString());
         const std::string message = ViewerErrorOf([&] { viewer_->ShowKmlFile(path, 1); });
         EXPECT_NE(message.find(path.toStdString() + ": "), std::string::npos) << message;
-        const auto trackers = Trackers();
-        ASSERT_EQ(trackers.size(), 1U);
-        ExpectAt(trackers[0]->coordinate(), 8.5, 47.25);
+        EXPECT_EQ(Map().Track().Trail().size(), 1U);
+        EXPECT_DOUBLE_EQ(Map().Track().Position().longitude, 8.5);
         ExpectCentredOn(8.5, 47.25);
-        ASSERT_EQ(Trails().size(), 1U);
-        EXPECT_EQ(Trails()[0]->size(), 1);
     }
     // Any other flag value also reports by throwing.
     EXPECT_FALSE(ViewerErrorOf([&] { viewer_->ShowKmlFile(missing, 0); }).empty());
 }
 
-TEST_F(GlobeViewerTest, NextSnapshotMovesThePlacemarkAndExtendsTheTrail) {
+// The trail keeps each new place once, the newest 10,000, and is drawn however far apart the
+// places are (across the date line, to the far side of the globe).
+TEST_F(GlobeViewerTest, TheTrailKeepsTheNewestPlacesAndDrawsAnyArc) {
     WaitUntilReady();
-    viewer_->ShowKmlFile(Snapshot("121.487086666667,24.9981516666667,0"), 1);
-    viewer_->ShowKmlFile(Snapshot("121.5,25.0333333333333,0"), 1);
-    viewer_->ShowKmlFile(Snapshot("121.5,25.0333333333333,0"), 1);  // same place again
-    Settle();
+    Show(121.487086666667, 24.9981516666667);
+    Show(121.5, 25.0333333333333);
+    Show(121.5, 25.0333333333333);  // same place again
+    const auto& trail = Map().Track().Trail();
+    ASSERT_EQ(trail.size(), 2U);
+    EXPECT_DOUBLE_EQ(trail[0].latitude, 24.9981516666667);
+    EXPECT_EQ(Map().Track().Name().toStdString(), "Your Tracker");
 
-    const auto trackers = Trackers();
-    ASSERT_EQ(trackers.size(), 1U);
-    ExpectAt(trackers[0]->coordinate(), 121.5, 25.0333333333333);
-    ExpectCentredOn(121.5, 25.0333333333333);
-    const auto trails = Trails();
-    ASSERT_EQ(trails.size(), 1U);
-    ASSERT_EQ(trails[0]->size(), 2);
-    ExpectAt(trails[0]->at(0), 121.487086666667, 24.9981516666667);
-    ExpectAt(trails[0]->at(1), 121.5, 25.0333333333333);
-
-    // Across the date line the trail goes on; after a far jump the placemark is drawn at the
-    // new place, and there is still only one.
-    viewer_->ShowKmlFile(Snapshot("-179.5,-16.5,0"), 1);
-    EXPECT_EQ(Trackers().size(), 1U);
-    EXPECT_EQ(Trails()[0]->size(), 3);
+    Show(-179.5, -16.5);
+    Show(179.5, -16.0);
     Settle();
-    EXPECT_GT(RedPixelsAtCentre(), 40) << "the placemark was not redrawn at its new place";
+    EXPECT_GT(RedPixelsAround(Picture(), Where(179.5, -16.0)), 40);
+    Map().Zoom(-30);  // the whole globe, arcs reaching round it
+    Settle();
+    EXPECT_GT(RedPixelsAround(Picture(), Where(179.5, -16.0), 3), 3);
+
+    for (std::size_t i = 0; i < kMaxTrailPoints + 5; ++i) {
+        globe_->Window()->ShowPosition(-170.0 + (i % 3400) * 0.1, -80.0 + i * 0.016, {});
+    }
+    EXPECT_EQ(trail.size(), kMaxTrailPoints);
+    EXPECT_DOUBLE_EQ(trail.front().latitude, -80.0 + 5 * 0.016);
+    Settle();
 }
 
 TEST_F(GlobeViewerTest, ClosedWindowComesBackWithTheNextSnapshot) {
@@ -369,7 +307,7 @@ TEST_F(GlobeViewerTest, ClosedWindowComesBackWithTheNextSnapshot) {
     EXPECT_FALSE(window->isVisible());
     EXPECT_NE(viewer_->IsViewerReady(), 0);
 
-    viewer_->ShowKmlFile(Snapshot("-74.0083333333333,40.5,0"), 1);
+    Show(-74.0083333333333, 40.5);
     EXPECT_TRUE(window->isVisible());
     ExpectCentredOn(-74.0083333333333, 40.5);
 }
@@ -391,7 +329,6 @@ class MarkEvent : public QEvent {
 
 TEST_F(GlobeViewerTest, ShowKmlFileProcessesNoEvents) {
     WaitUntilReady();
-    const QString path = Snapshot("0.0,0.0,0");
     for (const bool closedFirst : {false, true}) {
         SCOPED_TRACE(closedFirst ? "window closed" : "window open");
         if (closedFirst) globe_->Window()->close();
@@ -400,7 +337,7 @@ TEST_F(GlobeViewerTest, ShowKmlFileProcessesNoEvents) {
         QTimer::singleShot(0, globe_, [&] { timerRan = true; });
         QObject receiver;
         QCoreApplication::postEvent(&receiver, new MarkEvent(&eventDelivered));
-        viewer_->ShowKmlFile(path, 1);
+        Show(0.0, 0.0);
         EXPECT_FALSE(timerRan);
         EXPECT_FALSE(eventDelivered);
         QCoreApplication::sendPostedEvents(&receiver);
@@ -411,13 +348,13 @@ TEST_F(GlobeViewerTest, ShowKmlFileProcessesNoEvents) {
 }
 
 // The window, or the globe alone, destroyed under the viewer: calls fail, nothing is freed
-// twice (the globe's model deletes what is left in it).
+// twice.
 TEST_F(GlobeViewerTest, DestroyedWindowOrGlobeIsReportedAsFailure) {
     for (const bool windowGoes : {true, false}) {
         SCOPED_TRACE(windowGoes ? "window destroyed" : "globe destroyed");
-        if (object_ == nullptr) SetUp();  // a fresh viewer for the second round
+        if (object_ == nullptr) Create();  // a fresh viewer for the second round
         WaitUntilReady();
-        viewer_->ShowKmlFile(Snapshot("1,2,0"), 1);
+        Show(1, 2);
         if (windowGoes) {
             delete globe_->Window();
         } else {
@@ -425,7 +362,7 @@ TEST_F(GlobeViewerTest, DestroyedWindowOrGlobeIsReportedAsFailure) {
         }
         EXPECT_EQ(globe_->Map(), nullptr);
         EXPECT_FALSE(ViewerErrorOf([&] { viewer_->IsViewerReady(); }).empty());
-        EXPECT_FALSE(ViewerErrorOf([&] { viewer_->ShowKmlFile(Snapshot("3,4,0"), 1); }).empty());
+        EXPECT_FALSE(ViewerErrorOf([&] { Show(3, 4); }).empty());
         object_.reset();
     }
 }
@@ -445,7 +382,7 @@ class BrokenLayer : public Marble::LayerInterface {
 
 TEST_F(GlobeViewerTest, MapThatCannotCompleteIsAFailureNotAnEndlessWait) {
     BrokenLayer broken;
-    globe_->Map()->addLayer(&broken);
+    Map().Map()->addLayer(&broken);
     std::string message;
     QElapsedTimer clock;
     clock.start();
@@ -455,8 +392,106 @@ TEST_F(GlobeViewerTest, MapThatCannotCompleteIsAFailureNotAnEndlessWait) {
         });
         QCoreApplication::processEvents();
     }
-    globe_->Map()->removeLayer(&broken);
+    Map().Map()->removeLayer(&broken);
     EXPECT_NE(message.find("missing: Broken layer"), std::string::npos) << message;
+}
+
+// ------------------------------------------------------------------------------------------
+// The network
+
+TEST(NetGuard, RefusesAndRecordsAddressesBeyondThisMachine) {
+    test::ClearNetActivity();
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(80);
+    address.sin_addr.s_addr = htonl(0xC0000201);  // 192.0.2.1, documentation only
+    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), -1);
+    ::close(fd);
+    addrinfo* found = nullptr;
+    EXPECT_NE(::getaddrinfo("tile.example.org", "80", nullptr, &found), 0);
+    const test::NetRecord record = test::NetActivity();
+    EXPECT_EQ(record.connects, std::vector<std::string>{"192.0.2.1:80 refused"});
+    EXPECT_EQ(record.lookups, std::vector<std::string>{"tile.example.org refused"});
+}
+
+TEST_F(GlobeViewerTest, WithTheStreetMapOffNothingGoesToTheNetwork) {
+    object_.reset();  // from its very start
+    test::ClearNetActivity();
+    Create();
+    WaitUntilReady();
+    for (int i = 0; i < 10; ++i) Show(13.4 + i * 0.01, 52.5);
+    Map().Zoom(-5);
+    Map().Zoom(8);
+    QTest::qWait(500);
+    const test::NetRecord record = test::NetActivity();
+    EXPECT_TRUE(record.connects.empty()) << record.connects.front();
+    EXPECT_TRUE(record.lookups.empty()) << record.lookups.front();
+}
+
+int GreenPixels(const QImage& image) {
+    int green = 0;
+    for (int y = 0; y < image.height(); y += 4) {
+        for (int x = 0; x < image.width(); x += 4) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.green() > 180 && c.red() < 80 && c.blue() < 80) ++green;
+        }
+    }
+    return green;
+}
+
+// On request only, remembered, tiles from the loopback server kept on disk so they show again
+// with the server gone; start-up never waits for the network.
+TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) {
+    LoopbackTileServer tiles;
+    ASSERT_TRUE(tiles.Listening());
+    ASSERT_EQ(InstallLoopbackStreetTheme(QDir::homePath(), tiles.Port()).toStdString(), "");
+    WaitUntilReady();
+    Show(2.2945, 48.8584);
+    test::ClearNetActivity();
+
+    globe_->Window()->StreetMapSwitch()->click();
+    EXPECT_TRUE(Map().StreetMap());
+    EXPECT_EQ(Map().MapThemeId().toStdString(), kStreetMapTheme);
+    EXPECT_FALSE(Map().Model()->workOffline());
+    EXPECT_TRUE(Map().Attribution()->isVisible());
+    EXPECT_EQ(Map().Attribution()->text(), QString::fromUtf8("\u00a9 OpenStreetMap contributors"));
+    ASSERT_TRUE(WaitFor([&] { return GreenPixels(Picture()) > 5000; }, 20000))
+        << tiles.Requests().size() << " tiles served";
+    EXPECT_GT(RedPixelsAround(Picture(), Where(2.2945, 48.8584)), 40) << "mark under the tiles";
+    ASSERT_FALSE(tiles.Requests().empty());
+    const QString agent = tiles.Requests().front().userAgent;
+    EXPECT_TRUE(agent.contains(QLatin1String("Marble"))) << agent.toStdString();
+    // The guard sees the map library's own connections: these, and nothing else.
+    const std::vector<std::string> connects = test::NetActivity().connects;
+    EXPECT_FALSE(connects.empty());
+    for (const std::string& connect : connects) {
+        EXPECT_EQ(connect, "127.0.0.1:" + std::to_string(tiles.Port()));
+    }
+    QSettings settings(QStringLiteral("Vostrel"), QStringLiteral("vostrel"));
+    EXPECT_EQ(settings.fileName(), QDir::homePath() + "/.config/Vostrel/vostrel.conf");
+    EXPECT_EQ(settings.value(QStringLiteral("globe/streetMap")).toString(), "true");
+
+    // The next run, with no tile server: ready on offline data, then the street map from the
+    // tiles kept on disk.
+    tiles.Close();
+    object_.reset();
+    Create();
+    EXPECT_EQ(Map().MapThemeId().toStdString(), kOfflineMapTheme);
+    WaitUntilReady();
+    EXPECT_TRUE(globe_->Window()->StreetMapSwitch()->isChecked());
+    EXPECT_EQ(Map().MapThemeId().toStdString(), kStreetMapTheme);
+    Show(2.2945, 48.8584);
+    EXPECT_TRUE(WaitFor([&] { return GreenPixels(Picture()) > 5000; }, 20000));
+
+    globe_->Window()->StreetMapSwitch()->click();
+    EXPECT_EQ(Map().MapThemeId().toStdString(), kOfflineMapTheme);
+    EXPECT_TRUE(Map().Model()->workOffline());
+    EXPECT_FALSE(Map().Attribution()->isVisible());
+    EXPECT_TRUE(WaitFor([&] { return TownNamesLoaded(); }, 20000)) << "towns back offline";
+    settings.sync();
+    EXPECT_EQ(settings.value(QStringLiteral("globe/streetMap")).toString(), "false");
 }
 
 }  // namespace

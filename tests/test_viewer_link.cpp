@@ -1,10 +1,11 @@
 // Connecting to the globe viewer at window load, with test components.
 #include <gtest/gtest.h>
-#include <marble/MarbleWidget.h>
 
 #include <QTimer>
 
-#include "output/GlobeViewer.h"
+#include "globe/GlobeMap.h"
+#include "globe/GlobeViewer.h"
+#include "globe/GlobeWindow.h"
 #include "output/Untangle.h"
 #include "output/ViewerLink.h"
 #include "support/WindowFixture.h"
@@ -132,8 +133,8 @@ TEST(ViewerLink, AGoodReportEndsWithTheRealGlobeCentredOnIt) {
         client, "$355632002562503,1,3,160414,221427,E03737.3756,N5539.3943,166.2,0.1,91.04,05*37!");
     ASSERT_TRUE(test::WaitFor(
         [&] { return t.TrackLog() == "37.6229266666667,55.6565716666667,0\r\n"; }, 30000));
-    EXPECT_NEAR(globe->Map()->centerLongitude(), 37.6229266666667, 1e-6);
-    EXPECT_NEAR(globe->Map()->centerLatitude(), 55.6565716666667, 1e-6);
+    EXPECT_NEAR(globe->Map()->CentreLongitude(), 37.6229266666667, 1e-6);
+    EXPECT_NEAR(globe->Map()->CentreLatitude(), 55.6565716666667, 1e-6);
     EXPECT_TRUE(globe->Window()->isVisible());
     ::close(client);
 }

@@ -22,7 +22,6 @@
 #include "app/SystemClock.h"
 #include "app/VostrelDEMO.h"
 #include "console/ActivityLog.h"
-#include "output/QtEnvironment.h"
 #include "output/Untangle.h"
 #include "output/ViewerLink.h"
 #include "report/Conversion.h"
@@ -47,7 +46,6 @@ BenchHome::BenchHome() {
     const std::string runtime = path_ + "/runtime";
     if (::mkdir(runtime.c_str(), 0700) == 0) ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    PrepareQtEnvironment();
 }
 
 BenchHome::~BenchHome() {

@@ -27,8 +27,8 @@ class VostrelDEMO;
 namespace vostrel::bench {
 
 // A fresh home folder under $TMPDIR (default /tmp) made the process's HOME, the XDG folders unset,
-// the offscreen platform unless another was asked for, and the toolkit's settings prepared. Create
-// it before the application object and let it go after; it removes the folder.
+// the offscreen platform unless another was asked for. Create it before the application object and
+// let it go after; it removes the folder.
 class BenchHome {
   public:
     BenchHome();

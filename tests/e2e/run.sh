@@ -90,6 +90,9 @@ cmp "$work/expected.txt" "$HOME/vo_demo.txt" || fail "the track log differs from
 last=$(tail -1 "$work/expected.txt" | tr -d '\r')
 grep -q "<coordinates>$last</coordinates>" "$HOME/vo_demo.kml" || fail "the snapshot does not hold the last position"
 kill -0 "$pid" 2>/dev/null || fail "the program is no longer running"
+# One process: the globe starts no web engine or any other helper.
+helpers=$(ps -o comm= --ppid "$pid" || true)
+[[ -z "$helpers" ]] || fail "the program runs helper processes: $helpers"
 
 # A malformed report: its notice is titled "Error"; Return presses its OK.
 exec 3<>/dev/tcp/127.0.0.1/5000

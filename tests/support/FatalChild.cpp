@@ -16,14 +16,12 @@
 #include "app/Application.h"
 #include "app/VostrelDEMO.h"
 #include "console/ActivityLog.h"
-#include "output/QtEnvironment.h"
 #include "support/TestSupport.h"
 
 int main(int argc, char** argv) {
     vostrel::test::ScratchDir home;
     ::setenv("HOME", home.Path().c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    vostrel::PrepareQtEnvironment();
     vostrel::Application app(argc, argv);
 
     vostrel::test::StubRegistry stubs;

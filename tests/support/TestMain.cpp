@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "output/QtEnvironment.h"
-
 int main(int argc, char** argv) {
     char home[] = "/tmp/vostrel-test-home-XXXXXX";
     if (::mkdtemp(home) == nullptr) return 2;
@@ -20,7 +18,6 @@ int main(int argc, char** argv) {
     }
     ::setenv("QT_QPA_PLATFORM",
              std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "offscreen", 1);
-    vostrel::PrepareQtEnvironment();
 
     ::testing::InitGoogleTest(&argc, argv);
 #ifdef VOSTREL_TEST_WITHOUT_APPLICATION

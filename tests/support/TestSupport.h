@@ -117,6 +117,17 @@ bool PeerClosed(int fd, int timeoutMs);
 void ResetAndClose(int fd);
 int OpenDescriptorCount();
 
+// Runs `call`, which must throw ViewerError, and returns its message ("" if nothing thrown).
+template <typename Call>
+std::string ViewerErrorOf(Call call) {
+    try {
+        call();
+    } catch (const ViewerError& error) {
+        return error.what();
+    }
+    return "";
+}
+
 // Processes events until `done` holds or `timeoutMs` passes; returns whether it held.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000);
 

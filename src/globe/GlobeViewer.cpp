@@ -1,0 +1,83 @@
+#include "globe/GlobeViewer.h"
+
+#include <QWindow>
+#include <memory>
+
+#include "globe/GlobeMap.h"
+#include "globe/GlobeWindow.h"
+#include "globe/KmlReader.h"
+
+namespace vostrel {
+
+GlobeViewer::GlobeViewer(QObject* parent) : QObject(parent) {
+    auto window = std::make_unique<GlobeWindow>();
+    window->show();
+    window_ = window.release();
+}
+
+GlobeViewer::~GlobeViewer() {
+    delete window_.data();
+}
+
+GlobeWindow& GlobeViewer::LiveWindow() const {
+    if (window_ == nullptr) throw ViewerError("The globe viewer's window no longer exists");
+    if (window_->Map() == nullptr) throw ViewerError("The globe viewer's map no longer exists");
+    return *window_;
+}
+
+std::int32_t GlobeViewer::IsViewerReady() {
+    GlobeWindow& window = LiveWindow();
+    if (ready_) return 1;
+    GlobeMap* map = window.Map();
+    if (map->Loading()) return 0;
+    if (map->LoadedDrawingStatus() == Marble::WaitingForData) {
+        const QWindow* handle = window.windowHandle();
+        const bool onScreen =
+            window.isVisible() && !window.isMinimized() && handle != nullptr && handle->isExposed();
+        if (onScreen) {
+            map->update();  // draw again now that everything is loaded
+            return 0;
+        }
+        // Closed, minimised or covered: no drawing will come, so draw it here.
+        map->DrawOffscreen();
+    }
+    switch (map->LoadedDrawingStatus()) {
+        case Marble::Complete:
+        case Marble::WaitingForUpdate:  // drawn from complete data
+            ready_ = true;
+            // Ready on offline data; the towns' names and the street map's tiles fill in when
+            // they arrive.
+            map->LoadTownNames();
+            window.ApplyStreetMapChoice();
+            return 1;
+        case Marble::Incomplete:
+            // Missing for good: waiting longer would never end.
+            throw ViewerError("The globe cannot draw its map; missing: " +
+                              map->UnfinishedParts().toStdString());
+        case Marble::WaitingForData:
+            break;
+    }
+    return 0;
+}
+
+void GlobeViewer::ShowKmlFile(const QString& path, std::int32_t flag) {
+    static_cast<void>(flag);  // every flag: failures are thrown, never shown in a dialog
+    GlobeWindow& window = LiveWindow();
+    const KmlPosition position = ReadKmlPlacemark(path);
+    window.ShowPosition(position.longitude, position.latitude, position.name);
+    if (!window.isVisible()) window.show();
+}
+
+GlobeWindow* GlobeViewer::Window() const {
+    return window_.data();
+}
+
+GlobeMap* GlobeViewer::Map() const {
+    return window_ != nullptr ? window_->Map() : nullptr;
+}
+
+void RegisterGlobeViewer(ComponentRegistry& registry) {
+    registry.Register(kGlobeViewerProgId, [] { return std::make_unique<GlobeViewer>(); });
+}
+
+}  // namespace vostrel

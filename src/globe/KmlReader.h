@@ -1,0 +1,28 @@
+// Reads the position of a tracker from a KML file: the first placemark with a Point. Needs
+// Qt Core only.
+#pragma once
+
+#include <QString>
+
+namespace vostrel {
+
+// The two KML 2.2 namespaces the reader accepts: the one the snapshot uses and the OGC one.
+inline constexpr const char* kKmlNamespace = "http://earth.google.com/kml/2.2";
+inline constexpr const char* kOgcKmlNamespace = "http://www.opengis.net/kml/2.2";
+
+// The first placemark with a Point in a KML file: its name (empty when it has none) and
+// position in decimal degrees.
+struct KmlPosition {
+    QString name;
+    double longitude = 0.0;
+    double latitude = 0.0;
+};
+
+// Reads the KML file at `path` and returns its first Point placemark. Throws ViewerError with
+// "<path>: <reason>" when the file can't be read, is not well-formed XML, is not KML 2.2 (root
+// element `kml` in one of the two namespaces above), or has no Point placemark, or when that
+// Point's coordinates are not "longitude,latitude[,altitude]" with finite numbers, longitude
+// in [-180, 180] and latitude in [-90, 90] (values outside are refused, never wrapped).
+KmlPosition ReadKmlPlacemark(const QString& path);
+
+}  // namespace vostrel

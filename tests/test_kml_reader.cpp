@@ -1,0 +1,154 @@
+// The KML snapshot reader, without an application object.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <string>
+#include <vector>
+
+#include "globe/KmlReader.h"
+#include "report/Errors.h"
+#include "support/TestSupport.h"
+
+namespace vostrel {
+namespace {
+
+using test::ViewerErrorOf;
+
+std::string SnapshotBytes(const char* coordinates, const char* ns = kKmlNamespace) {
+    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n") + "<kml xmlns=\"" + ns +
+           "\">\r\n<Document>\r\n<name>Vostrel Demo</name>\r\n"
+           "<description>Last reported position</description>\r\n<Placemark>\r\n"
+           "<name>Your Tracker</name>\r\n<Point>\r\n<coordinates>" +
+           coordinates + "</coordinates>\r\n</Point>\r\n</Placemark>\r\n</Document>\r\n</kml>\r\n";
+}
+
+QString WriteFile(const QTemporaryDir& dir, const QString& name, const std::string& bytes) {
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return path;
+    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    return path;
+}
+
+struct ReadCase {
+    const char* label;
+    std::string bytes;
+    QString name;
+    double longitude;
+    double latitude;
+};
+
+TEST(ReadKmlPlacemark, ReadsTheFirstPointPlacemark) {
+    const std::vector<ReadCase> cases = {
+        {"snapshot", SnapshotBytes("121.487086666667,24.9981516666667,0"), "Your Tracker",
+         121.487086666667, 24.9981516666667},
+        {"origin", SnapshotBytes("0.0,0.0,0"), "Your Tracker", 0.0, 0.0},
+        {"west and north", SnapshotBytes("-74.0083333333333,40.5,0"), "Your Tracker",
+         -74.0083333333333, 40.5},
+        {"ogc namespace", SnapshotBytes("8.5,-47.25,0", kOgcKmlNamespace), "Your Tracker", 8.5,
+         -47.25},
+        {"exponent form", SnapshotBytes("5e-05,-1.5E-5,0"), "Your Tracker", 5e-05, -1.5e-05},
+        {"no altitude, spaces and line ends", SnapshotBytes("\r\n  10.25 , 20.5\r\n "),
+         "Your Tracker", 10.25, 20.5},
+        {"edges of the range", SnapshotBytes("-180,90,0"), "Your Tracker", -180.0, 90.0},
+        {"prefixed, nested, first Point wins",
+         "<k:kml xmlns:k=\"http://www.opengis.net/kml/2.2\"><k:Document><k:Folder>"
+         "<k:Placemark><k:name>Road</k:name><k:LineString><k:coordinates>1,1 2,2"
+         "</k:coordinates></k:LineString></k:Placemark>"
+         "<k:Placemark><k:name> Car </k:name><k:MultiGeometry><k:Point><k:coordinates>3,4"
+         "</k:coordinates></k:Point></k:MultiGeometry></k:Placemark>"
+         "<k:Placemark><k:name>Later</k:name><k:Point><k:coordinates>5,6</k:coordinates>"
+         "</k:Point></k:Placemark></k:Folder></k:Document></k:kml>",
+         "Car", 3.0, 4.0},
+        {"unnamed, foreign elements ignored",
+         "<kml xmlns=\"http://earth.google.com/kml/2.2\" xmlns:x=\"urn:x\"><Placemark>"
+         "<x:name>not this</x:name><Point><x:coordinates>9,9</x:coordinates>"
+         "<coordinates>-1.5,2.5,100</coordinates></Point></Placemark></kml>",
+         "", -1.5, 2.5},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        const QString path = WriteFile(dir, "case.kml", c.bytes);
+        KmlPosition position;
+        ASSERT_NO_THROW(position = ReadKmlPlacemark(path));
+        EXPECT_EQ(position.name.toStdString(), c.name.toStdString());
+        EXPECT_DOUBLE_EQ(position.longitude, c.longitude);
+        EXPECT_DOUBLE_EQ(position.latitude, c.latitude);
+    }
+}
+
+struct RejectCase {
+    const char* label;
+    const char* bytes;  // nullptr: no such file
+    const char* reason;
+};
+
+TEST(ReadKmlPlacemark, RefusesWhatItCannotShowWithPathAndReason) {
+    const std::string valid = SnapshotBytes("1,2,0");
+    const std::string truncated = valid.substr(0, valid.size() - 8);
+    const std::string afterPoint = valid.substr(0, valid.find("</Document>")) + "<x></Document>";
+    const std::vector<RejectCase> cases = {
+        {"missing file", nullptr, "does not exist"},
+        {"empty file", "", "empty"},
+        {"not XML", "GPRMC,1,2,3", "not well-formed XML"},
+        {"truncated", truncated.c_str(), "not well-formed XML"},
+        {"broken after the placemark", afterPoint.c_str(), "not well-formed XML"},
+        {"html root", "<html><body>Your Tracker</body></html>", "root element is <html>"},
+        {"kml root in a foreign namespace", "<kml xmlns=\"urn:not-kml\"><Placemark/></kml>",
+         "namespace 'urn:not-kml'"},
+        {"kml root without namespace", "<kml><Placemark/></kml>", "namespace ''"},
+        {"older KML namespace", "<kml xmlns=\"http://earth.google.com/kml/2.1\"/>",
+         "namespace 'http://earth.google.com/kml/2.1'"},
+        {"no placemark", "<kml xmlns=\"http://earth.google.com/kml/2.2\"><Document/></kml>",
+         "no placemark with a Point"},
+        {"placemark without Point",
+         "<kml xmlns=\"http://earth.google.com/kml/2.2\"><Placemark><name>Road</name>"
+         "<LineString><coordinates>1,1 2,2</coordinates></LineString></Placemark></kml>",
+         "no placemark with a Point"},
+        {"Point without coordinates",
+         "<kml xmlns=\"http://earth.google.com/kml/2.2\"><Placemark><Point/></Placemark></kml>",
+         "has no coordinates"},
+    };
+    const std::vector<std::pair<const char*, const char*>> badCoordinates = {
+        {"", "empty"},
+        {"121.5", "not longitude,latitude"},
+        {"1,2,3,4", "not longitude,latitude"},
+        {"1,2 3,4", "more than one coordinate tuple"},
+        {"121,5;24,9", "latitude '5;24' is not a number"},
+        {"abc,24.9", "longitude 'abc' is not a number"},
+        {"121.5,", "latitude '' is not a number"},
+        {"nan,1", "not a number"},
+        {"1,inf", "not a number"},
+        {"1,2,high", "altitude 'high' is not a number"},
+        {"180.0000001,0", "outside -180..180"},
+        {"-181,0", "outside -180..180"},
+        {"0,90.5", "outside -90..90"},
+        {"0,-1e3", "outside -90..90"},
+    };
+    std::vector<std::string> bytes;  // keeps the texts of the coordinate cases alive
+    bytes.reserve(badCoordinates.size());
+    std::vector<RejectCase> all = cases;
+    for (const auto& [coordinates, reason] : badCoordinates) {
+        bytes.push_back(SnapshotBytes(coordinates));
+        all.push_back({coordinates, bytes.back().c_str(), reason});
+    }
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const RejectCase& c : all) {
+        SCOPED_TRACE(c.label);
+        const QString path =
+            c.bytes == nullptr ? dir.filePath("absent.kml") : WriteFile(dir, "case.kml", c.bytes);
+        const std::string message = ViewerErrorOf([&] { ReadKmlPlacemark(path); });
+        EXPECT_NE(message.find(path.toStdString() + ": "), std::string::npos) << message;
+        EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+    }
+    const std::string folder = ViewerErrorOf([&] { ReadKmlPlacemark(dir.path()); });
+    EXPECT_NE(folder.find("folder"), std::string::npos) << folder;
+}
+
+}  // namespace
+}  // namespace vostrel
