@@ -6,7 +6,6 @@
 // lateness of a 10 ms timer), how long a good report on a fresh connection takes afterwards,
 // and the operator's navigation of the full log (Ctrl+End, Ctrl+Home, PageDown, the thumb
 // dragged to the end, a click, typing at the end), each with its repaint.
-// Binds TCP port 5000: run it under flock /tmp/vostrel-port5000.lock.
 //   bench_flood [--sizes MB,MB,...]        all floods (default sizes 100,1024; report
 //                                          boundaries only up to 100 MB)
 //   bench_flood --child CONTENT MB         one flood, in this process
@@ -45,26 +44,13 @@ constexpr double kTargetReportMs = 1000.0;
 constexpr double kTargetNavigationMs = 100.0;
 const char* const kContents[] = {"crlf", "lf", "reports", "text", "marks"};
 
-int ConnectLoopback() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(kTrackingPort));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        return fd;
-    }
-    if (fd >= 0) ::close(fd);
-    return -1;
-}
-
 bool SendAll(int fd, const std::string& bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
+    try {
+        test::SendAll(fd, bytes);
+        return true;
+    } catch (const std::exception&) {
+        return false;
     }
-    return true;
 }
 
 std::string Block(const std::string& content) {
@@ -108,10 +94,10 @@ double Timed(ActivityLog& log, Action action) {
     return static_cast<double>(timer.nsecsElapsed()) / 1e6;
 }
 
-int RunChild(const BenchHome& home, const std::string& content, long megabytes) {
-    BenchWindow bench(home.Path());
+int RunChild(const std::string& content, long megabytes) {
+    BenchWindow bench;
     if (!bench.StartTracking("bench_flood")) return 1;
-    for (int i = 0; i < 20; ++i) Settle();
+    Settle();
     const long startKiB = ResidentKiB();
     TrackerLink& link = bench.window->Link();
     ActivityLog& log = bench.Log();
@@ -136,7 +122,7 @@ int RunChild(const BenchHome& home, const std::string& content, long megabytes) 
     std::atomic<bool> sent{false};
     std::atomic<bool> failed{false};
     std::thread sender([&] {
-        const int fd = ConnectLoopback();
+        const int fd = bench.Connect();
         const std::string block = Block(content);
         for (long i = 0; i < megabytes && fd >= 0; ++i) {
             if (!SendAll(fd, block)) {
@@ -169,16 +155,17 @@ int RunChild(const BenchHome& home, const std::string& content, long megabytes) 
         std::fprintf(stderr, "bench_flood: the flood could not be sent\n");
         return 1;
     }
-    for (int i = 0; i < 20; ++i) Settle();
+    test::WaitFor([] { return test::NoticeWatcher().OpenNow() == 0; });
+    Settle();
     const long floodKiB = ResidentKiB();
 
     // A good report on a fresh connection.
-    const std::string trackLog = home.File("vo_demo.txt");
+    const std::string trackLog = bench.dir.File("vo_demo.txt");
     const long long trackLogBefore = FileSize(trackLog);
     QElapsedTimer reportTime;
     reportTime.start();
-    std::thread tracker([] {
-        const int fd = ConnectLoopback();
+    std::thread tracker([&bench] {
+        const int fd = bench.Connect();
         if (fd >= 0) SendAll(fd, TrackerReport(7));
         ::sleep(2);
         if (fd >= 0) ::close(fd);
@@ -278,10 +265,10 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--child") == 0) {
         static std::string content = argv[2];
         static long megabytes = std::atol(argv[3]);
-        return vostrel::bench::RunBenchmark(
-            argc, argv, "bench_flood child", [](const vostrel::bench::BenchHome& home) {
-                return vostrel::bench::RunChild(home, content, megabytes);
-            });
+        return vostrel::bench::RunBenchmark(argc, argv, "bench_flood child",
+                                            [](const vostrel::bench::BenchHome&) {
+                                                return vostrel::bench::RunChild(content, megabytes);
+                                            });
     }
     return vostrel::bench::RunAll(argc, argv);
 }

@@ -1,8 +1,7 @@
 // Report-to-snapshot latency over loopback through the real event loop. The real window
-// (offscreen, no-op viewer) listens on port 5000; a tracker thread connects, sends one report
+// (offscreen, stub viewer) listens on a free port; a tracker thread connects, sends one report
 // at a time, each with a new position, and waits (inotify on the data folder) until the
 // snapshot holds exactly the bytes for that position before sending the next.
-// Binds TCP port 5000: run it under flock /tmp/vostrel-port5000.lock.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -45,33 +44,6 @@ std::string ReadWhole(const std::string& path) {
     return out.str();
 }
 
-int ConnectLoopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    return fd;
-}
-
-bool SendAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The tracker side, on its own thread: the warm-up, then each phase in turn. A paced phase
 // waits `gapMs` after each snapshot before sending again, so the window's repaint of the log
 // box is over (real trackers report seconds apart); a back-to-back phase sends at once, so a
@@ -83,6 +55,7 @@ struct Phase {
 };
 
 struct Tracker {
+    int port = 0;
     std::string folder;
     std::string snapshot;
     std::atomic<bool> stop{false};
@@ -96,12 +69,15 @@ struct Tracker {
             if (watch >= 0) ::close(watch);
             return;
         }
-        const int fd = ConnectLoopback(kTrackingPort);
+        const int fd = test::ConnectClient("127.0.0.1", port);
         if (fd < 0) {
-            failure = std::string("cannot connect to 127.0.0.1:5000: ") + std::strerror(errno);
+            failure =
+                "cannot connect to 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
             ::close(watch);
             return;
         }
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         int step = 0;
         for (int i = 0; i < kWarmUp && failure.empty(); ++i) Report(fd, watch, ++step);
         for (Phase& phase : phases) {
@@ -121,9 +97,13 @@ struct Tracker {
         const Position position = ReportPosition(report);
         const std::string expected = SnapshotText(position.latitude, position.longitude);
         const auto start = Clock::now();
-        if (!SendAll(fd, report)) {
-            failure = std::string("send failed: ") + std::strerror(errno);
-        } else if (!AwaitSnapshot(watch, expected)) {
+        try {
+            test::SendAll(fd, report);
+        } catch (const std::exception& error) {
+            failure = error.what();
+            return 0;
+        }
+        if (!AwaitSnapshot(watch, expected)) {
             failure = "report " + std::to_string(step) + ": no snapshot within " +
                       std::to_string(kWaitPerReportMs) + " ms";
         }
@@ -147,13 +127,14 @@ struct Tracker {
 };
 
 int Run(const BenchHome& home) {
-    BenchWindow bench(home.Path());
-    NoticeSweeper notices;
+    BenchWindow bench;
+    test::NoticeWatcher notices;
     if (!bench.StartTracking("bench_latency")) return 1;
 
     Tracker tracker;
-    tracker.folder = home.Path();
-    tracker.snapshot = home.File(kSnapshotName);
+    tracker.port = bench.Port();
+    tracker.folder = bench.dir.Path();
+    tracker.snapshot = bench.dir.File(kSnapshotName);
     tracker.phases = {{"paced, 10 ms between reports", kPacedGapMs, {}}, {"back-to-back", 0, {}}};
     std::thread client([&tracker] {
         tracker.Run();
@@ -167,9 +148,9 @@ int Run(const BenchHome& home) {
     tracker.stop = true;
     client.join();
 
-    if (!tracker.failure.empty() || !notices.seen.isEmpty()) {
+    if (!tracker.failure.empty() || !notices.seen.empty()) {
         std::fprintf(stderr, "bench_latency: %s\n",
-                     tracker.failure.empty() ? qUtf8Printable(notices.seen.front())
+                     tracker.failure.empty() ? qUtf8Printable(notices.seen.front().text)
                                              : tracker.failure.c_str());
         return 1;
     }

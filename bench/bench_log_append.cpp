@@ -29,7 +29,7 @@ struct Filled {
     long long chars = 0;
     std::vector<double> append;  // the Append call alone
     std::vector<double> events;  // the event processing after it (layout, paint)
-    Filled(const Size& s, const std::string& folder) : size(s), bench(folder) {}
+    explicit Filled(const Size& s) : size(s) {}
 };
 
 int Run(const BenchHome& home) {
@@ -47,7 +47,7 @@ int Run(const BenchHome& home) {
 
     std::vector<std::unique_ptr<Filled>> windows;
     for (const Size& size : kSizes) {
-        auto filled = std::make_unique<Filled>(size, home.Path());
+        auto filled = std::make_unique<Filled>(size);
         ActivityLog& log = filled->bench.Log();
         long long& chars = filled->chars;
         chars = log.Text().size();

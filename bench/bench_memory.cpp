@@ -23,8 +23,8 @@ constexpr int kReportsPerStep = 20000;
 constexpr int kReportsPerEventRun = 10;
 
 int Run(const BenchHome& home) {
-    BenchWindow bench(home.Path());
-    NoticeSweeper notices;
+    BenchWindow bench;
+    test::NoticeWatcher notices;
     if (!bench.StartTracking("bench_memory")) return 1;
     Settle();
     const long startKiB = ResidentKiB();

@@ -54,7 +54,7 @@ std::string MakeFolder(const std::string& path) {
 }
 
 int Run(const BenchHome& home) {
-    BenchWindow bench(home.Path());
+    BenchWindow bench;
     InProcessIntake full(bench.Log(), MakeFolder(home.File("full")));
 
     const std::string floorFolder = MakeFolder(home.File("floor"));

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "console/Banner.h"
-#include "support/WindowFixture.h"
+#include "kit/WindowFixture.h"
 
 namespace vostrel {
 namespace {
@@ -70,11 +70,11 @@ TEST(Console, BannerFirstThenTheListeningLineAndTheButtonGreys) {
     EXPECT_TRUE(lines[10].empty());
     for (int i : {0, 1, 2, 3, 5, 6, 7, 8, 9}) EXPECT_FALSE(lines[i].empty()) << i;
 
-    t.Start();
-    EXPECT_EQ(t.Log(), banner + "Listening on TCP port 5000\r\n");
+    ASSERT_TRUE(t.Start());
+    EXPECT_EQ(t.Log(), banner + t.ListeningLine());
     EXPECT_FALSE(t.window->Command1->isEnabled());
     t.window->Command1->click();
-    EXPECT_EQ(t.Log(), banner + "Listening on TCP port 5000\r\n");
+    EXPECT_EQ(t.Log(), banner + t.ListeningLine());
 }
 
 TEST(Console, LaterActivationsDoNotWriteTheBannerAgain) {
@@ -195,7 +195,7 @@ TEST(Console, ANoticeBlocksOnlyTheMainWindowAndReturnPressesTheButton) {
     ASSERT_TRUE(t.window->Command1->hasFocus());
     QTest::keyClick(t.window->windowHandle(), Qt::Key_Return);
     EXPECT_EQ(clicks, 1);
-    EXPECT_NE(t.Log().find("Listening on TCP port 5000\r\n"), std::string::npos);
+    EXPECT_NE(t.Log().find(t.ListeningLine()), std::string::npos);
 }
 
 // Report lines wrap into two screen rows; the operator reads the log by clicking a row (the
@@ -250,8 +250,8 @@ TEST(Console, TheLogScrollsByScreenRows) {
 // crashes.
 TEST(Console, AFloodOfMalformedReportsIsLoggedWithAtMostEightNoticesOpen) {
     WindowFixture t;
-    t.Start();
-    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.Start());
+    const int client = t.Connect();
     ASSERT_TRUE(t.LogHas(" connected.\r\n"));
     const std::size_t base = t.Log().size();
 
@@ -316,8 +316,8 @@ TEST(Console, FloodsOfLineEndsStayWithinTheLogCapacity) {
     for (const std::string unit : {"\r\n", "\n"}) {
         SCOPED_TRACE(unit == "\n" ? "LF" : "CR LF");
         WindowFixture t;
-        t.Start();
-        const int flood = test::ConnectClient("127.0.0.1", 5000);
+        ASSERT_TRUE(t.Start());
+        const int flood = t.Connect();
         ASSERT_TRUE(t.LogHas(" connected.\r\n"));
         std::thread sender([&] {
             std::string block;
@@ -342,7 +342,7 @@ TEST(Console, FloodsOfLineEndsStayWithinTheLogCapacity) {
         const std::string log = t.Log();
         EXPECT_EQ(log.rfind(BannerText().toStdString(), 0), 0u);
 
-        const int tracker = test::ConnectClient("127.0.0.1", 5000);
+        const int tracker = t.Connect();
         test::SendAll(tracker, "$1,2,3,4,5,E12129.2252,N2459.8891,7,8,9,!");
         EXPECT_TRUE(test::WaitFor(
             [&] { return t.TrackLog() == "121.487086666667,24.9981516666667,0\r\n"; }));
@@ -352,8 +352,8 @@ TEST(Console, FloodsOfLineEndsStayWithinTheLogCapacity) {
 
 TEST(Console, ClosingTheWindowEndsTheProgramAlsoWithATrackerConnected) {
     WindowFixture t;
-    t.Start();
-    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.Start());
+    const int client = t.Connect();
     ASSERT_TRUE(t.LogHas(" connected.\r\n"));
     test::NoticeWatcher notices;
     t.window->close();

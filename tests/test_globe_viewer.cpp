@@ -39,8 +39,8 @@
 #include "globe/GlobeWindow.h"
 #include "globe/KmlReader.h"
 #include "globe/MapTheme.h"
+#include "kit/TestKit.h"
 #include "support/NetGuard.h"
-#include "support/TestSupport.h"
 #include "tiles/LoopbackTileServer.h"
 
 namespace vostrel {
@@ -106,10 +106,6 @@ class GlobeViewerTest : public ::testing::Test {
             ASSERT_LT(clock.elapsed(), 60'000) << "the globe viewer did not become ready";
             QCoreApplication::processEvents();
         }
-    }
-
-    static void Settle() {
-        for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
     }
 
     void Show(double longitude, double latitude) {
@@ -181,17 +177,17 @@ TEST_F(GlobeViewerTest, FollowsTheTrackerWithoutFightingTheOperator) {
     EXPECT_GE(Map().SpanKm(), 1.0);
     EXPECT_LE(Map().SpanKm(), 3.0);
     EXPECT_TRUE(globe_->Window()->CentreButton()->isEnabled());
-    Settle();
     const QPoint first = Where(lon, lat);
-    EXPECT_GT(RedPixelsAround(Picture(), first), 40) << "no mark at the tracker";
+    EXPECT_TRUE(WaitFor([&] { return RedPixelsAround(Picture(), first) > 40; }))
+        << "no mark at the tracker";
 
     // 400 m east: the mark visibly moves, the trail joins the two, the view stays.
     const double east = lon + 0.4 / (111.32 * std::cos(lat * std::numbers::pi / 180.0));
     Show(east, lat);
     ExpectCentredOn(lon, lat);
-    Settle();
     const QPoint second = Where(east, lat);
     EXPECT_GT(second.x() - first.x(), 100) << "a 400 m move must show";
+    EXPECT_TRUE(WaitFor([&] { return RedPixelsAround(Picture(), second) > 40; }));
     const QImage picture = Picture();
     EXPECT_GT(RedPixelsAround(picture, second), 40);
     EXPECT_GT(RedPixelsAround(picture, (first + second) / 2, 2), 3) << "no trail between them";
@@ -281,18 +277,15 @@ TEST_F(GlobeViewerTest, TheTrailKeepsTheNewestPlacesAndDrawsAnyArc) {
 
     Show(-179.5, -16.5);
     Show(179.5, -16.0);
-    Settle();
-    EXPECT_GT(RedPixelsAround(Picture(), Where(179.5, -16.0)), 40);
+    EXPECT_TRUE(WaitFor([&] { return RedPixelsAround(Picture(), Where(179.5, -16.0)) > 40; }));
     Map().Zoom(-30);  // the whole globe, arcs reaching round it
-    Settle();
-    EXPECT_GT(RedPixelsAround(Picture(), Where(179.5, -16.0), 3), 3);
+    EXPECT_TRUE(WaitFor([&] { return RedPixelsAround(Picture(), Where(179.5, -16.0), 3) > 3; }));
 
     for (std::size_t i = 0; i < kMaxTrailPoints + 5; ++i) {
         globe_->Window()->ShowPosition(-170.0 + (i % 3400) * 0.1, -80.0 + i * 0.016, {});
     }
     EXPECT_EQ(trail.size(), kMaxTrailPoints);
     EXPECT_DOUBLE_EQ(trail.front().latitude, -80.0 + 5 * 0.016);
-    Settle();
 }
 
 TEST_F(GlobeViewerTest, ClosedWindowComesBackWithTheNextSnapshot) {
@@ -342,8 +335,7 @@ TEST_F(GlobeViewerTest, ShowKmlFileProcessesNoEvents) {
         EXPECT_FALSE(eventDelivered);
         QCoreApplication::sendPostedEvents(&receiver);
         EXPECT_TRUE(eventDelivered);
-        Settle();
-        EXPECT_TRUE(timerRan);
+        EXPECT_TRUE(WaitFor([&] { return timerRan; }));
     }
 }
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "core/Errors.h"
 #include "globe/KmlReader.h"
-#include "report/Errors.h"
-#include "support/TestSupport.h"
+#include "kit/TestKit.h"
 
 namespace vostrel {
 namespace {

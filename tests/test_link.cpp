@@ -9,7 +9,7 @@
 #include <chrono>
 #include <regex>
 
-#include "support/WindowFixture.h"
+#include "kit/WindowFixture.h"
 
 namespace vostrel {
 namespace {
@@ -31,9 +31,9 @@ std::size_t Count(const std::string& text, const std::string& part) {
 TEST(TrackerLink, StartListensLogsTheLineAndDisablesTheButton) {
     WindowFixture t;
     const std::string before = t.Log();
-    t.Start();
+    ASSERT_TRUE(t.Start());
     EXPECT_FALSE(t.window->Command1->isEnabled());
-    EXPECT_EQ(t.Log(), before + "Listening on TCP port 5000\r\n");
+    EXPECT_EQ(t.Log(), before + t.ListeningLine());
     EXPECT_TRUE(t.window->Link().sckListen.isListening());
     EXPECT_EQ(t.window->Link().sckAccept.size(), 2u);
     EXPECT_TRUE(t.endedWith.empty());
@@ -41,8 +41,10 @@ TEST(TrackerLink, StartListensLogsTheLineAndDisablesTheButton) {
 
 TEST(TrackerLink, APortHeldByAnotherProgramEndsTheProgramAfterTheNotice) {
     QTcpServer holder;
-    ASSERT_TRUE(holder.listen(QHostAddress::Any, 5000));
-    WindowFixture t;
+    ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
+    test::WindowOptions options;
+    options.port = holder.serverPort();
+    WindowFixture t(options);
     test::NoticeWatcher notices;
     testing::internal::CaptureStderr();
     t.window->Command1->click();
@@ -69,8 +71,8 @@ TEST(TrackerLink, FailingToCreateTheSlotEndsTheProgramAfterTheNotice) {
 
 TEST(TrackerLink, OneTrackerAtATimeAndTheSlotIsReusedAfterItLeaves) {
     WindowFixture t;
-    t.Start();
-    const int first = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.Start());
+    const int first = t.Connect();
     ASSERT_GE(first, 0);
     ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 connected.\r\n"));
     EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], -1);
@@ -78,7 +80,7 @@ TEST(TrackerLink, OneTrackerAtATimeAndTheSlotIsReusedAfterItLeaves) {
 
     // A second tracker is refused: the server closes its connection and logs nothing.
     const std::string beforeRefusal = t.Log();
-    const int second = test::ConnectClient("127.0.0.1", 5000);
+    const int second = t.Connect();
     ASSERT_GE(second, 0);
     EXPECT_TRUE(test::PeerClosed(second, 5000));
     ::close(second);
@@ -95,7 +97,7 @@ TEST(TrackerLink, OneTrackerAtATimeAndTheSlotIsReusedAfterItLeaves) {
     ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 disconnected.\r\n"));
     EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], 0);
 
-    const int third = test::ConnectClient("127.0.0.1", 5000);
+    const int third = t.Connect();
     ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), "connected.\r\n") == 3; }));
     EXPECT_EQ(Count(t.Log(), "Tracker 127.0.0.1 connected.\r\n"), 2u);
     EXPECT_FALSE(test::PeerClosed(third, 200));
@@ -105,8 +107,8 @@ TEST(TrackerLink, OneTrackerAtATimeAndTheSlotIsReusedAfterItLeaves) {
 
 TEST(TrackerLink, AnIPv6TrackerIsLoggedWithItsAddress) {
     WindowFixture t;
-    t.Start();
-    const int client = test::ConnectClient("::1", 5000);
+    ASSERT_TRUE(t.Start());
+    const int client = test::ConnectClient("::1", t.Port());
     if (client < 0) GTEST_SKIP() << "no IPv6 loopback on this machine";
     EXPECT_TRUE(t.LogHas("Tracker ::1 connected.\r\n"));
     ::close(client);
@@ -118,10 +120,10 @@ TEST(TrackerLink, AnIPv6TrackerIsLoggedWithItsAddress) {
 // way every line is there once and the slot ends free.
 TEST(TrackerLink, QuickReportsAndQuickClosesEndWithTheSlotFree) {
     WindowFixture t;
-    t.Start();
+    ASSERT_TRUE(t.Start());
     const std::string base = t.Log();
 
-    int client = test::ConnectClient("127.0.0.1", 5000);
+    int client = t.Connect();
     test::SendAll(client, kReport);
     ::close(client);
     ASSERT_TRUE(t.LogHas("disconnected.\r\n"));
@@ -131,7 +133,7 @@ TEST(TrackerLink, QuickReportsAndQuickClosesEndWithTheSlotFree) {
     EXPECT_EQ(t.TrackLog(), kTrackLine);
     EXPECT_LT(added.find(kReport), added.find("disconnected"));
 
-    client = test::ConnectClient("127.0.0.1", 5000);
+    client = t.Connect();
     ::close(client);
     ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), "disconnected.\r\n") == 2; }));
     ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), " connected.\r\n") == 2; }));
@@ -143,7 +145,7 @@ TEST(TrackerLink, QuickReportsAndQuickClosesEndWithTheSlotFree) {
 // accept: each connect line still names its own tracker.
 TEST(TrackerLink, TheConnectLineNamesTheTrackerAcceptedEvenIfItLeftDuringTheYield) {
     WindowFixture t;
-    t.Start();
+    ASSERT_TRUE(t.Start());
     int first = -1;
     int second = -1;
     bool nested = false;
@@ -155,10 +157,10 @@ TEST(TrackerLink, TheConnectLineNamesTheTrackerAcceptedEvenIfItLeftDuringTheYiel
         nested = true;
         ::close(first);
         ASSERT_TRUE(t.LogHas("Tracker 127.0.0.2 disconnected.\r\n"));
-        second = test::ConnectClient("127.0.0.1", 5000, "127.0.0.3");
+        second = t.Connect("127.0.0.3");
         ASSERT_TRUE(t.LogHas("Tracker 127.0.0.3 connected.\r\n"));
     });
-    first = test::ConnectClient("127.0.0.1", 5000, "127.0.0.2");
+    first = t.Connect("127.0.0.2");
     ASSERT_TRUE(t.LogHas("Tracker 127.0.0.2 connected.\r\n"));
     const std::string log = t.Log();
     EXPECT_EQ(log.substr(log.find("Tracker 127.0.0.2 disconnected")),
@@ -170,8 +172,8 @@ TEST(TrackerLink, TheConnectLineNamesTheTrackerAcceptedEvenIfItLeftDuringTheYiel
 // A peer that resets before its request is handled is still named in both of its lines.
 TEST(TrackerLink, APeerThatResetsBeforeItIsAcceptedIsNamed) {
     WindowFixture t;
-    t.Start();
-    test::ResetAndClose(test::ConnectClient("127.0.0.1", 5000));
+    ASSERT_TRUE(t.Start());
+    test::ResetAndClose(t.Connect());
     ASSERT_TRUE(t.LogHas("disconnected.\r\n"));
     ASSERT_TRUE(t.LogHas(" connected.\r\n"));
     EXPECT_EQ(Count(t.Log(), "Tracker 127.0.0.1 connected.\r\n"), 1u);
@@ -182,12 +184,12 @@ TEST(TrackerLink, APeerThatResetsBeforeItIsAcceptedIsNamed) {
 // was handled: the old end is handled first and the tracker is accepted.
 TEST(TrackerLink, ATrackerThatReconnectsAtOnceIsAccepted) {
     WindowFixture t;
-    t.Start();
-    const int before = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.Start());
+    const int before = t.Connect();
     ASSERT_TRUE(t.LogHas(" connected.\r\n"));
     test::SendAll(before, kReport);
     ::close(before);
-    const int after = test::ConnectClient("127.0.0.1", 5000);
+    const int after = t.Connect();
     test::SendAll(after, kReport);
     ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine + kTrackLine; }));
     EXPECT_FALSE(test::PeerClosed(after, 100));
@@ -202,16 +204,16 @@ TEST(TrackerLink, AnIdleHolderYieldsTheSlotAReportingOneKeepsIt) {
     WindowFixture t;
     auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
     t.window->Link().SetClock([&] { return now; });
-    t.Start();
+    ASSERT_TRUE(t.Start());
     test::NoticeWatcher notices;
-    const int holder = test::ConnectClient("127.0.0.1", 5000, "127.0.0.2");
+    const int holder = t.Connect("127.0.0.2");
     ASSERT_TRUE(t.LogHas("Tracker 127.0.0.2 connected.\r\n"));
     now += std::chrono::seconds(90);
     test::SendAll(holder, kReport);
     ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine; }));
 
     now += std::chrono::seconds(90);
-    const int refused = test::ConnectClient("127.0.0.1", 5000, "127.0.0.3");
+    const int refused = t.Connect("127.0.0.3");
     EXPECT_TRUE(test::PeerClosed(refused, 5000));
     ::close(refused);
     test::SendAll(holder, "not a report");
@@ -219,7 +221,7 @@ TEST(TrackerLink, AnIdleHolderYieldsTheSlotAReportingOneKeepsIt) {
 
     now += std::chrono::seconds(31);
     const std::string before = t.Log();
-    const int newcomer = test::ConnectClient("127.0.0.1", 5000, "127.0.0.4");
+    const int newcomer = t.Connect("127.0.0.4");
     ASSERT_TRUE(t.LogHas("Tracker 127.0.0.4 connected.\r\n"));
     EXPECT_EQ(t.Log().substr(before.size()),
               "Tracker 127.0.0.2 disconnected.\r\nTracker 127.0.0.4 connected.\r\n");
@@ -232,12 +234,14 @@ TEST(TrackerLink, AnIdleHolderYieldsTheSlotAReportingOneKeepsIt) {
 
 TEST(TrackerLink, AResetFreesTheSlotWithOneDisconnectLine) {
     WindowFixture t;
-    t.Start();
-    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.Start());
+    const int client = t.Connect();
     ASSERT_TRUE(t.LogHas(" connected.\r\n"));
     test::ResetAndClose(client);
     ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 disconnected.\r\n"));
-    test::WaitFor([] { return false; }, 200);
+    // The connection is closed: nothing pending can announce its end a second time.
+    ASSERT_FALSE(t.window->Link().sckAccept[1]->HasConnection());
+    QCoreApplication::processEvents();
     EXPECT_EQ(Count(t.Log(), "disconnected.\r\n"), 1u);
     EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], 0);
     EXPECT_FALSE(t.window->Link().sckAccept[1]->HasConnection());
@@ -247,8 +251,8 @@ TEST(TrackerLink, AResetFreesTheSlotWithOneDisconnectLine) {
 // nested, inside the waiting handler, and the slot's socket goes away under it.
 TEST(TrackerLink, ATrackerLeavingWhileItsNoticeIsOpenIsHandledNested) {
     WindowFixture t;
-    t.Start();
-    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.Start());
+    const int client = t.Connect();
     ASSERT_TRUE(t.LogHas(" connected.\r\n"));
     test::NoticeWatcher notices(false);
     bool closedWhileOpen = false;
@@ -268,7 +272,7 @@ TEST(TrackerLink, ATrackerLeavingWhileItsNoticeIsOpenIsHandledNested) {
     EXPECT_FALSE(t.window->Link().sckAccept[1]->HasConnection());
 
     // The slot takes the next tracker as usual.
-    const int next = test::ConnectClient("127.0.0.1", 5000);
+    const int next = t.Connect();
     test::SendAll(next, kReport);
     EXPECT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine; }));
     ::close(next);
@@ -276,8 +280,8 @@ TEST(TrackerLink, ATrackerLeavingWhileItsNoticeIsOpenIsHandledNested) {
 
 TEST(TrackerLink, AcceptedConnectionsUseShortKeepAlive) {
     WindowFixture t;
-    t.Start();
-    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.Start());
+    const int client = t.Connect();
     ASSERT_TRUE(t.LogHas(" connected.\r\n"));
     const int fd = t.window->Link().sckAccept[1]->Descriptor();
     ASSERT_GE(fd, 0);
@@ -299,16 +303,16 @@ TEST(TrackerLink, AcceptedConnectionsUseShortKeepAlive) {
 
 TEST(TrackerLink, AThousandConnectReportCloseCycles) {
     WindowFixture t;
-    t.Start();
+    ASSERT_TRUE(t.Start());
     // Warm up once so lazily opened descriptors of the toolkit don't count.
-    int client = test::ConnectClient("127.0.0.1", 5000);
+    int client = t.Connect();
     ::close(client);
     ASSERT_TRUE(t.LogHas("disconnected.\r\n"));
     const int descriptorsBefore = test::OpenDescriptorCount();
 
     constexpr int kCycles = 1000;
     for (int i = 1; i <= kCycles; ++i) {
-        client = test::ConnectClient("127.0.0.1", 5000);
+        client = t.Connect();
         ASSERT_GE(client, 0) << "cycle " << i;
         test::SendAll(client, kReport);
         ::close(client);

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <csignal>
 
+#include "core/Errors.h"
+#include "kit/TestKit.h"
 #include "output/PositionFiles.h"
-#include "report/Errors.h"
-#include "support/TestSupport.h"
 
 namespace vostrel {
 namespace {

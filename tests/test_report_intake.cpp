@@ -4,10 +4,10 @@
 #include <cctype>
 #include <string>
 
+#include "kit/TestKit.h"
 #include "output/PositionFiles.h"
 #include "report/ReportCheck.h"
 #include "report/ReportIntake.h"
-#include "support/TestSupport.h"
 
 namespace vostrel {
 namespace {

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <string>
 
+#include "core/Errors.h"
 #include "output/Untangle.h"
-#include "report/Errors.h"
 
 namespace vostrel {
 namespace {

@@ -6,9 +6,9 @@
 #include "globe/GlobeMap.h"
 #include "globe/GlobeViewer.h"
 #include "globe/GlobeWindow.h"
+#include "kit/WindowFixture.h"
 #include "output/Untangle.h"
 #include "output/ViewerLink.h"
-#include "support/WindowFixture.h"
 
 namespace vostrel {
 namespace {
@@ -107,8 +107,8 @@ TEST(ViewerLink, EveryFailureGivesTheNoticeAndEndsWithTheWindowNeverShown) {
 
 TEST(ViewerLink, AGoodReportIsShownFromTheSnapshotPath) {
     WindowFixture t;
-    t.Start();
-    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.Start());
+    const int client = t.Connect();
     ASSERT_GE(client, 0);
     test::SendAll(client, "$1,2,3,4,5,E12129.2252,N2459.8891,7,8,9,!");
     ASSERT_TRUE(test::WaitFor([&] { return t.stubs.last->shown.size() == 1; }));
@@ -126,8 +126,8 @@ TEST(ViewerLink, AGoodReportEndsWithTheRealGlobeCentredOnIt) {
     auto* globe = qobject_cast<GlobeViewer*>(t.window->Viewer().Component());
     ASSERT_NE(globe, nullptr);
 
-    t.Start();
-    const int client = test::ConnectClient("127.0.0.1", 5000);
+    ASSERT_TRUE(t.Start());
+    const int client = t.Connect();
     ASSERT_GE(client, 0);
     test::SendAll(
         client, "$355632002562503,1,3,160414,221427,E03737.3756,N5539.3943,166.2,0.1,91.04,05*37!");

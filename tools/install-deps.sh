@@ -3,10 +3,10 @@
 # program; "test": also what the tests and benchmarks need.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config qtbase5-dev libqt5svg5-dev libmarble-dev marble-plugins
+packages=(g++ cmake make qtbase5-dev libqt5svg5-dev libmarble-dev marble-plugins
           marble-data fonts-dejavu-core)
 if [[ "${1:-run}" == "test" ]]; then
-  packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev locales xvfb xauth xdotool
+  packages+=(googletest libgtest-dev libgmock-dev locales xvfb xauth xdotool
              x11-utils openbox imagemagick)
 fi
 

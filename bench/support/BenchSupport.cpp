@@ -4,15 +4,12 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QMessageBox>
-#include <QPushButton>
+#include <QTest>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <numeric>
 #include <stdexcept>
@@ -22,73 +19,19 @@
 #include "app/SystemClock.h"
 #include "app/VostrelDEMO.h"
 #include "console/ActivityLog.h"
-#include "output/Untangle.h"
-#include "output/ViewerLink.h"
 #include "report/Conversion.h"
 #include "report/ReportCheck.h"
 
 namespace vostrel::bench {
 
-BenchHome::BenchHome() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vostrel-bench-home-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot make a scratch home from " + pattern);
-    }
-    path_ = pattern;
-    ::setenv("HOME", path_.c_str(), 1);
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
-                             "XDG_RUNTIME_DIR"}) {
-        ::unsetenv(name);
-    }
-    // The toolkit wants a private runtime folder; one inside the home goes with it.
-    const std::string runtime = path_ + "/runtime";
-    if (::mkdir(runtime.c_str(), 0700) == 0) ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-}
-
-BenchHome::~BenchHome() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-NoopRegistry::NoopRegistry() {
-    registry.Register(Untangle(kStoredViewerId), [] { return std::make_unique<NoopViewer>(); });
-}
-
-NoticeSweeper::NoticeSweeper() {
-    connect(&timer_, &QTimer::timeout, this, &NoticeSweeper::Sweep);
-    timer_.start(50);
-}
-
-void NoticeSweeper::Sweep() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<QMessageBox*>(widget);
-        if (box == nullptr || !box->isVisible()) continue;
-        seen << box->text();
-        std::fprintf(stderr, "error notice: %s\n", qUtf8Printable(box->text()));
-        if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
-            ok->click();
-        } else {
-            box->reject();
-        }
-    }
-}
-
-BenchWindow::BenchWindow(const std::string& folder) {
-    VostrelDEMO::Environment environment;
-    environment.registry = &viewers.registry;
-    environment.endProgram = [this](int code) { endedWith.push_back(code); };
-    environment.dataFolder = folder;
-    window = std::make_unique<VostrelDEMO>(std::move(environment));
-    window->show();
-    QApplication::setActiveWindow(window.get());
-    Settle();
-}
-
-BenchWindow::~BenchWindow() {
-    window.reset();
+BenchWindow::BenchWindow()
+    : test::WindowFixture([] {
+          test::WindowOptions options;
+          options.systemClock = true;
+          return options;
+      }()) {
+    if (stubs.last != nullptr) stubs.last->keepPaths = false;
+    QTest::qWaitForWindowExposed(window.get());
     Settle();
 }
 
@@ -97,11 +40,10 @@ ActivityLog& BenchWindow::Log() const {
 }
 
 bool BenchWindow::StartTracking(const char* program) {
-    NoticeSweeper notices;
-    window->Command1->click();
-    if (endedWith.empty() && window->Link().sckListen.isListening()) return true;
-    std::fprintf(stderr, "%s: could not listen on port 5000 (%s)\n", program,
-                 notices.seen.isEmpty() ? "no notice" : qUtf8Printable(notices.seen.front()));
+    test::NoticeWatcher notices;
+    if (Start()) return true;
+    std::fprintf(stderr, "%s: could not listen (%s)\n", program,
+                 notices.seen.empty() ? "no notice" : qUtf8Printable(notices.seen.front().text));
     return false;
 }
 

@@ -1,86 +1,28 @@
-// Shared pieces of the benchmark programs: a scratch home and a headless toolkit set up
-// before the application object exists, a viewer that does nothing, the main window wired to
-// both, the report path without sockets, report texts that vary in position, and the
+// What only the benchmark programs need beyond the kit (tests/kit): the main window as they
+// use it, the report path without sockets, report texts that vary in position, and the
 // statistics and verdict lines every program prints.
 #pragma once
 
-#include <QObject>
-#include <QString>
-#include <QStringList>
-#include <QTimer>
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "console/ActivityLog.h"
+#include "core/Ports.h"
+#include "kit/WindowFixture.h"
 #include "output/PositionFiles.h"
-#include "output/ViewerAutomation.h"
-#include "report/Ports.h"
 #include "report/ReportIntake.h"
-
-namespace vostrel {
-class ActivityLog;
-class VostrelDEMO;
-}  // namespace vostrel
 
 namespace vostrel::bench {
 
-// A fresh home folder under $TMPDIR (default /tmp) made the process's HOME, the XDG folders unset,
-// the offscreen platform unless another was asked for. Create it before the application object and
-// let it go after; it removes the folder.
-class BenchHome {
-  public:
-    BenchHome();
-    ~BenchHome();
-    BenchHome(const BenchHome&) = delete;
-    BenchHome& operator=(const BenchHome&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
+// The process's scratch home, from the kit.
+using BenchHome = test::ScratchHome;
 
-  private:
-    std::string path_;
-};
-
-// A viewer component that is ready at once and shows nothing.
-class NoopViewer : public QObject, public ViewerAutomation {
-    Q_OBJECT
-    Q_INTERFACES(vostrel::ViewerAutomation)
-  public:
-    std::int64_t shown = 0;
-    std::int32_t IsViewerReady() override { return 1; }
-    void ShowKmlFile(const QString& /*path*/, std::int32_t /*flag*/) override { ++shown; }
-};
-
-// A registry holding only a NoopViewer, under the identifier the window asks for.
-struct NoopRegistry {
-    ComponentRegistry registry;
-    NoopRegistry();
-};
-
-// Presses away every error notice from a timer, so a failure can never leave a benchmark
-// waiting on a modal box nobody sees, and keeps the texts.
-class NoticeSweeper : public QObject {
-  public:
-    NoticeSweeper();
-    QStringList seen;
-
-  private:
-    void Sweep();
-    QTimer timer_;
-};
-
-// The real main window on a no-op viewer, its files in `folder`, the system clock, and an end
-// of the program that only records its code.
-struct BenchWindow {
-    NoopRegistry viewers;
-    std::vector<int> endedWith;
-    std::unique_ptr<VostrelDEMO> window;
-
-    explicit BenchWindow(const std::string& folder);
-    ~BenchWindow();
-    BenchWindow(const BenchWindow&) = delete;
-    BenchWindow& operator=(const BenchWindow&) = delete;
+// The real main window from the kit, with the system clock (as the program stamps reports) and
+// a stub viewer that keeps no paths, listening on a free port of its own.
+struct BenchWindow : test::WindowFixture {
+    BenchWindow();
     ActivityLog& Log() const;
     // Clicks Start Tracking; false (with a message naming `program`) when it could not listen.
     bool StartTracking(const char* program);

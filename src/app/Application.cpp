@@ -5,7 +5,8 @@
 #include <exception>
 
 #include "app/VostrelDEMO.h"
-#include "report/Errors.h"
+#include "core/Errors.h"
+#include "core/Version.h"
 
 namespace vostrel {
 
@@ -16,7 +17,7 @@ constexpr int kFatalExitCode = 3;
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     // No display name: the window system would add it to every window's title.
     setApplicationName(QStringLiteral("vostrel"));
-    setApplicationVersion(QStringLiteral("1.01"));
+    setApplicationVersion(QLatin1String(kVersion));
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {
@@ -42,7 +43,7 @@ void Application::ReportFatal(int number, const QString& description) {
     for (QWidget* widget : topLevelWidgets()) {
         if (auto* window = qobject_cast<VostrelDEMO*>(widget)) window->Link().Silence();
     }
-    QMessageBox::critical(nullptr, QStringLiteral("Vostrel GPRS Demo (TCP)"),
+    QMessageBox::critical(nullptr, QLatin1String(kWindowTitle).trimmed(),
                           heading + QStringLiteral("\n\n") + description);
     EndProgramNow(kFatalExitCode);
 }

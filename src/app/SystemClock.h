@@ -6,7 +6,7 @@
 #include <QtGlobal>
 #include <string>
 
-#include "report/Ports.h"
+#include "core/Ports.h"
 
 namespace vostrel {
 

@@ -11,7 +11,8 @@
 #include "app/SystemClock.h"
 #include "console/ActivityLog.h"
 #include "console/Banner.h"
-#include "report/Errors.h"
+#include "core/Errors.h"
+#include "core/Version.h"
 
 // The window's resources live in a static library: register them explicitly (outside any
 // namespace, as the resource system requires).
@@ -64,7 +65,7 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
     }
 
     setObjectName("VostrelDEMO");
-    setWindowTitle(QStringLiteral("Vostrel GPRS Demo (TCP) "));
+    setWindowTitle(QLatin1String(kWindowTitle));
     setWindowIcon(QIcon(QStringLiteral(":/icons/vostrel.svg")));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -99,7 +100,7 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
         ended_ = true;
         environment_.endProgram(exitCode);
     };
-    link_ = std::make_unique<TrackerLink>(*ports_, *ports_, end, this);
+    link_ = std::make_unique<TrackerLink>(*ports_, *ports_, end, environment_.port, this);
     if (environment_.linkClock) link_->SetClock(environment_.linkClock);
 
     // Event routing: the click, the connection request, and the data arrival and close of
@@ -107,7 +108,7 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
     connect(Command1, &QPushButton::clicked, this, &VostrelDEMO::StartTracking);
     connect(&link_->sckListen, &ListenSocket::ConnectionRequest, link_.get(),
             &TrackerLink::AcceptTracker);
-    connect(link_.get(), &TrackerLink::sckAcceptDataArrival, this, &VostrelDEMO::ReceiveReport);
+    connect(link_.get(), &TrackerLink::ReportArrived, this, &VostrelDEMO::ReceiveReport);
     connect(link_.get(), &TrackerLink::sckAcceptClose, link_.get(), &TrackerLink::DropTracker);
 }
 
@@ -159,13 +160,13 @@ void VostrelDEMO::ShowBanner() {
 }
 
 void VostrelDEMO::StartTracking() {
-    link_->StartTracking(*Command1);
+    Command1->setEnabled(false);  // first, before anything can fail; nothing enables it again
+    link_->StartTracking();
 }
 
-void VostrelDEMO::ReceiveReport(std::int16_t index, std::int32_t /*bytesTotal*/) {
-    AcceptSocket& element = *link_->sckAccept.at(static_cast<std::size_t>(index));
-    const std::uint64_t connection = element.Connection();
-    intake_->ReceiveReport(element.GetData(), [&] { link_->GoodReportFrom(index, connection); });
+void VostrelDEMO::ReceiveReport(std::int16_t index, const std::string& report,
+                                std::uint64_t connection) {
+    intake_->ReceiveReport(report, [&] { link_->GoodReportFrom(index, connection); });
 }
 
 }  // namespace vostrel

@@ -35,6 +35,8 @@ class VostrelDEMO : public QWidget {
         std::string dataFolder;
         // The clock idle tracker connections are judged by; empty means the steady clock.
         TrackerLink::Now linkClock;
+        // Where Start Tracking listens; 0 takes a free port (the listening line names it).
+        std::int32_t port = kTrackingPort;
     };
 
     static constexpr int kClientWidth = 742;
@@ -52,7 +54,8 @@ class VostrelDEMO : public QWidget {
     bool ConnectViewer();
     void ShowBanner();
     void StartTracking();
-    void ReceiveReport(std::int16_t index, std::int32_t bytesTotal);
+    // What the link read on one data arrival of slot `index`'s connection `connection`.
+    void ReceiveReport(std::int16_t index, const std::string& report, std::uint64_t connection);
 
     ActivityLog* Text1 = nullptr;
     QPushButton* Command1 = nullptr;

@@ -1,12 +1,13 @@
 #include "console/Banner.h"
 
-#include <QStringList>
+#include <QString>
+
+#include "core/Version.h"
 
 namespace vostrel {
 
 QString BannerText() {
     static const char* const kLines[] = {
-        "Vostrel V1.01 GPRS Demo Version for Globalsat TR-102 trackers.",
         "Copyright (C) 2026 Vostrel Tracking",
         "Web: www.vostrel-tracking.example",
         "EMail: info@vostrel-tracking.example",
@@ -20,7 +21,9 @@ QString BannerText() {
         "Your inquiries are always welcome.",
         "",
     };
-    QString text;
+    QString text =
+        QStringLiteral("Vostrel V%1 GPRS Demo Version for Globalsat TR-102 trackers.\r\n")
+            .arg(QLatin1String(kVersion));
     for (const char* line : kLines) text += QLatin1String(line) + QLatin1String("\r\n");
     return text;
 }

@@ -3,7 +3,7 @@
 #include <QMessageBox>
 
 #include "console/ActivityLog.h"
-#include "report/Ports.h"
+#include "core/Ports.h"
 
 namespace vostrel {
 

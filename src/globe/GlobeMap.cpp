@@ -19,8 +19,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/Errors.h"
 #include "globe/MapTheme.h"
-#include "report/Errors.h"
 
 namespace vostrel {
 

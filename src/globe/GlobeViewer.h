@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "output/ComponentRegistry.h"
 #include "output/ViewerAutomation.h"
 
 class QWidget;

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "report/Errors.h"
+#include "core/Errors.h"
 
 namespace vostrel {
 

@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <string_view>
 
-#include "report/Errors.h"
+#include "core/Errors.h"
 
 namespace vostrel {
 

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "report/Errors.h"
+#include "core/Errors.h"
 
 namespace vostrel {
 

@@ -1,10 +1,9 @@
 #include "link/TrackerLink.h"
 
 #include <QCoreApplication>
-#include <QWidget>
 #include <exception>
 
-#include "report/Errors.h"
+#include "core/Errors.h"
 
 namespace vostrel {
 
@@ -19,30 +18,37 @@ void CheckSlot(std::int16_t index) {
 }  // namespace
 
 TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, EndProgram endProgram,
-                         QObject* parent)
+                         std::int32_t port, QObject* parent)
     : QObject(parent),
       log_(log),
       notice_(notice),
       endProgram_(std::move(endProgram)),
+      port_(port),
       elementFactory_([](std::int16_t index) { return std::make_unique<AcceptSocket>(index); }),
       yield_([] { QCoreApplication::processEvents(); }),
       now_([] { return AcceptSocket::Clock::now(); }) {
-    sckListen.SetLocalPort(kTrackingPort);
+    sckListen.SetLocalPort(port_);
     CreateElement(0);
 }
 
 void TrackerLink::CreateElement(std::int16_t index) {
     auto element = elementFactory_(index);
     if (!element) throw AppError(error_number::kSocket, "Control array element not created");
-    connect(element.get(), &AcceptSocket::DataArrival, this, &TrackerLink::sckAcceptDataArrival);
+    connect(element.get(), &AcceptSocket::DataArrival, this,
+            [this](std::int16_t index, std::int32_t) { ReadArrival(index); });
     connect(element.get(), &AcceptSocket::CloseEvent, this, &TrackerLink::sckAcceptClose);
     sckAccept.push_back(std::move(element));
 }
 
-void TrackerLink::StartTracking(QWidget& command1) {
-    command1.setEnabled(false);
+void TrackerLink::ReadArrival(std::int16_t index) {
+    AcceptSocket& element = *sckAccept.at(static_cast<std::size_t>(index));
+    const std::uint64_t connection = element.Connection();
+    emit ReportArrived(index, element.GetData(), connection);
+}
+
+void TrackerLink::StartTracking() {
     try {
-        sckListen.SetLocalPort(kTrackingPort);
+        sckListen.SetLocalPort(port_);
         sckListen.Listen();
         if (InitAcceptSockets() == 0) {
             notice_.Show("Unable to initialise TCP/UDP sockets.");

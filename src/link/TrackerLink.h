@@ -9,11 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "core/Ports.h"
 #include "link/AcceptSocket.h"
 #include "link/ListenSocket.h"
-#include "report/Ports.h"
-
-class QWidget;
 
 namespace vostrel {
 
@@ -31,12 +29,14 @@ class TrackerLink : public QObject {
     using ElementFactory = std::function<std::unique_ptr<AcceptSocket>(std::int16_t index)>;
     using Now = std::function<AcceptSocket::Clock::time_point()>;
 
+    // `port`: where StartTracking listens (the program always uses kTrackingPort; 0 takes a
+    // free one).
     TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, EndProgram endProgram,
-                QObject* parent = nullptr);
+                std::int32_t port = kTrackingPort, QObject* parent = nullptr);
 
-    // Click of the start button: disables it, listens on port 5000, prepares slot 1 and logs
-    // the listening line. A failure shows its notice and ends the program.
-    void StartTracking(QWidget& command1);
+    // After the start button was disabled: listens on the port, prepares slot 1 and logs the
+    // listening line. A failure shows its notice and ends the program.
+    void StartTracking();
     // -1 when element 1 of the accept sockets was created, 0 when not.
     std::int16_t InitAcceptSockets();
     // 1 when slot 1 is free, 0 when no slot is free.
@@ -65,18 +65,21 @@ class TrackerLink : public QObject {
     std::int16_t AcceptSlotBusy[2] = {kFree, kFree};
 
   signals:
-    // The events of the accept socket elements, carrying the element's index.
-    void sckAcceptDataArrival(std::int16_t index, std::int32_t bytesTotal);
+    // A data arrival on slot `index`: what was read from its connection `connection`.
+    void ReportArrived(std::int16_t index, const std::string& report, std::uint64_t connection);
+    // The close of slot `index`'s connection.
     void sckAcceptClose(std::int16_t index);
 
   private:
     void CreateElement(std::int16_t index);
+    void ReadArrival(std::int16_t index);
     void FailToStart(const std::string& reason);
     void FreeSlotForRequest();
 
     ActivityLogPort& log_;
     ErrorNoticePort& notice_;
     EndProgram endProgram_;
+    std::int32_t port_;
     ElementFactory elementFactory_;
     std::function<void()> yield_;
     Now now_;

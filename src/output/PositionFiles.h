@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "report/Ports.h"
+#include "core/Ports.h"
 
 namespace vostrel {
 

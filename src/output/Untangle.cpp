@@ -1,6 +1,6 @@
 #include "output/Untangle.h"
 
-#include "report/Errors.h"
+#include "core/Errors.h"
 
 namespace vostrel {
 

@@ -1,16 +1,11 @@
-// The globe viewer's automation interface, and the registry that creates automation objects
-// by programmatic identifier.
+// The globe viewer's automation interface and its query by interface ID.
 #pragma once
 
 #include <QObject>
 #include <QString>
 #include <cstdint>
-#include <functional>
-#include <map>
-#include <memory>
-#include <string>
 
-#include "report/Errors.h"
+#include "core/Errors.h"
 
 namespace vostrel {
 
@@ -24,25 +19,6 @@ class ViewerAutomation {
     // Loads the KML file at `path` and shows its placemark. Flag 1: report failures to the
     // caller, show no dialog of the viewer's own.
     virtual void ShowKmlFile(const QString& path, std::int32_t flag) = 0;
-};
-
-// Creates automation objects by programmatic identifier. The program registers its real
-// components at start; tests register their own.
-class ComponentRegistry {
-  public:
-    using Factory = std::function<std::unique_ptr<QObject>()>;
-
-    static ComponentRegistry& Instance();
-
-    void Register(const std::string& progId, Factory factory);
-    void Unregister(const std::string& progId);
-    bool Contains(const std::string& progId) const;
-
-    // Throws AppError when nothing is registered under `progId` or the factory fails.
-    std::unique_ptr<QObject> Create(const std::string& progId) const;
-
-  private:
-    std::map<std::string, Factory> factories_;
 };
 
 // The interface query by interface ID: the object's ViewerAutomation, or nullptr.

@@ -7,8 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/Ports.h"
+#include "output/ComponentRegistry.h"
 #include "output/ViewerAutomation.h"
-#include "report/Ports.h"
 
 namespace vostrel {
 

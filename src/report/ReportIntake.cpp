@@ -1,7 +1,7 @@
 #include "report/ReportIntake.h"
 
+#include "core/Errors.h"
 #include "report/Conversion.h"
-#include "report/Errors.h"
 #include "report/ReportCheck.h"
 
 namespace vostrel {

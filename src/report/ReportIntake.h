@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "report/Ports.h"
+#include "core/Ports.h"
 
 namespace vostrel {
 

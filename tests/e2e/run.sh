@@ -65,14 +65,18 @@ for _ in $(seq 1 100); do
   if (exec 3<>/dev/tcp/127.0.0.1/5000) 2>/dev/null; then listening=yes; break; fi
   sleep 0.1
 done
-[[ -n "$listening" ]] || fail "nothing listens on port 5000 after the click"
-# That probe connected and left at once; let the server free the slot again.
-sleep 0.5
+[[ -n "$listening" ]] || fail "nothing listens on port 5000 after the key press"
+# That probe connected and left at once; the server handles its end before the next request.
 
 "$prefix/bin/vostrel-sim" --count 20 --interval 0.25 >"$work/sim.out" 2>"$work/sim.err" &
 sim=$!
-sleep 1.5
-# A second tracker meanwhile: the server takes the connection and closes it at once.
+# Once the simulated tracker has reported, a second tracker meanwhile: the server takes the
+# connection and closes it at once.
+for _ in $(seq 1 100); do
+  [[ -s "$HOME/vo_demo.txt" ]] && break
+  sleep 0.1
+done
+[[ -s "$HOME/vo_demo.txt" ]] || fail "the simulated tracker's first report was not saved"
 if ! timeout 5 bash -c 'exec 3<>/dev/tcp/127.0.0.1/5000 && cat <&3 >/dev/null'; then
   fail "a second tracker was not refused"
 fi
@@ -116,6 +120,5 @@ exec 3>&-
 
 # Set the globe below the main window so the screenshot shows both.
 xdotool windowmove --sync "$globe" 0 470 || true
-sleep 1
 import -window root "$screenshot"
 echo "20 reports tracked; second tracker refused; screenshot in $screenshot"

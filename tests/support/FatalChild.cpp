@@ -16,12 +16,11 @@
 #include "app/Application.h"
 #include "app/VostrelDEMO.h"
 #include "console/ActivityLog.h"
-#include "support/TestSupport.h"
+#include "kit/TestKit.h"
 
 int main(int argc, char** argv) {
-    vostrel::test::ScratchDir home;
-    ::setenv("HOME", home.Path().c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const vostrel::test::ScratchHome home;
     vostrel::Application app(argc, argv);
 
     vostrel::test::StubRegistry stubs;
@@ -32,11 +31,13 @@ int main(int argc, char** argv) {
         if (boxOpen) std::fprintf(stderr, "a report was handled during the box\n");
         throw std::runtime_error("the clock stopped");
     };
+    environment.port = 0;
     vostrel::VostrelDEMO window(environment);
     window.show();
     window.Command1->click();
 
-    const int tracker = vostrel::test::ConnectClient("127.0.0.1", 5000);
+    const int tracker =
+        vostrel::test::ConnectClient("127.0.0.1", window.Link().sckListen.LocalPort());
     QTimer reports;
     QObject::connect(&reports, &QTimer::timeout, [tracker] {
         vostrel::test::SendAll(tracker, "$1,2,3,4,5,E12129.2252,N2459.8891,7,8,9,!");

@@ -1,4 +1,4 @@
-#include "support/TestSupport.h"
+#include "kit/TestKit.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,11 +11,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QMessageBox>
-#include <QPointer>
-#include <QThread>
+#include <QTest>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -39,15 +39,27 @@ void RecordingViewer::ShowKmlFile(const std::string& path, std::int32_t flag) {
     if (!failWith.empty()) throw ViewerError(failWith);
 }
 
-ScratchDir::ScratchDir() {
-    char pattern[] = "/tmp/vostrel-scratch-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+ScratchHome::ScratchHome() : dir_(QDir::tempPath() + QStringLiteral("/vostrel-home-XXXXXX")) {
+    if (!dir_.isValid()) throw std::runtime_error("cannot make a scratch home");
+    dir_.setAutoRemove(std::getenv("VOSTREL_KEEP_TEST_HOME") == nullptr);
+    ::setenv("HOME", Path().c_str(), 1);
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
+                             "XDG_RUNTIME_DIR"}) {
+        ::unsetenv(name);
+    }
+    // The toolkit wants a private runtime folder; one inside the home goes with it.
+    const std::string runtime = File("runtime");
+    if (::mkdir(runtime.c_str(), 0700) == 0) ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+}
+
+ScratchDir::ScratchDir() : dir_(QDir::tempPath() + QStringLiteral("/vostrel-scratch-XXXXXX")) {
+    if (!dir_.isValid()) throw std::runtime_error("cannot make a scratch folder");
+    path_ = dir_.path().toStdString();
 }
 
 ScratchDir::~ScratchDir() {
-    ::chmod(path_.c_str(), 0700);
-    QDir(QString::fromStdString(path_)).removeRecursively();
+    ::chmod(path_.c_str(), 0700);  // a test may have taken its rights away
 }
 
 std::string ReadFile(const std::string& path) {
@@ -68,13 +80,16 @@ bool FileExists(const std::string& path) {
 }
 
 std::int32_t StubViewer::IsViewerReady() {
-    if (polls++ == 0) sinceFirstPoll.start();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (firstPollMs_ < 0) firstPollMs_ = now;
+    ++polls;
     if (failReady) throw ViewerError("viewer broken");
-    return polls >= pollsUntilReady && sinceFirstPoll.elapsed() >= readyAfterMs ? 1 : 0;
+    return polls >= pollsUntilReady && now - firstPollMs_ >= readyAfterMs ? 1 : 0;
 }
 
 void StubViewer::ShowKmlFile(const QString& path, std::int32_t /*flag*/) {
-    shown << path;
+    ++shownCount;
+    if (keepPaths) shown << path;
 }
 
 StubRegistry::StubRegistry() {
@@ -185,8 +200,7 @@ bool PeerClosed(int fd, int timeoutMs) {
             if (n == 0 || (n < 0 && errno != EAGAIN)) return true;
         }
         if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(500);
+        QTest::qWait(1);
     }
 }
 
@@ -206,13 +220,7 @@ int OpenDescriptorCount() {
 }
 
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
+    return QTest::qWaitFor(done, timeoutMs);
 }
 
 }  // namespace vostrel::test

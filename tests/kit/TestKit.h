@@ -1,21 +1,68 @@
-// Shared helpers for the tests: recording stand-ins for the operator ports, a scratch folder,
-// and waiting on the event loop with a bound.
+// The kit the tests and the benchmarks share: a scratch home and scratch folders, waiting on
+// the event loop, a loopback client, a watcher for error notices, stand-ins for the ports and
+// for the globe viewer. (The main window wired to them is in WindowFixture.h.)
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "core/Errors.h"
+#include "core/Ports.h"
+#include "output/ComponentRegistry.h"
 #include "output/ViewerAutomation.h"
-#include "report/Errors.h"
-#include "report/Ports.h"
 
 namespace vostrel::test {
+
+// A scratch home for the whole process: HOME points into a fresh folder (the program writes
+// its files and the globe's caches there), the XDG folders are unset but for a private runtime
+// folder in it, the platform is offscreen unless one was asked for. Create it before the
+// application object; the folder goes with it (kept when VOSTREL_KEEP_TEST_HOME is set).
+class ScratchHome {
+  public:
+    ScratchHome();
+    std::string Path() const { return dir_.path().toStdString(); }
+    std::string File(const std::string& name) const { return Path() + "/" + name; }
+
+  private:
+    QTemporaryDir dir_;
+};
+
+// A fresh folder, removed when the object goes.
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    QTemporaryDir dir_;
+    std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+
+// Processes events until `done` holds or `timeoutMs` passes; returns whether it held.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000);
+
+// The loopback client: blocking sockets to the server. `from`: the local IPv4 address to
+// connect from (any 127.x.y.z works on this machine); -1 when the connection failed.
+int ConnectClient(const char* host, int port, const char* from = nullptr);
+// Sends all of `bytes`; throws std::runtime_error when the connection fails.
+void SendAll(int fd, const std::string& bytes);
+// Whether the server closed `fd` (end of stream or reset) within `timeoutMs`.
+bool PeerClosed(int fd, int timeoutMs);
+void ResetAndClose(int fd);
+int OpenDescriptorCount();
 
 // Everything the intake tells the operator, in order; each entry is "log:" or "notice:" + text.
 struct OperatorRecord : ActivityLogPort, ErrorNoticePort {
@@ -39,41 +86,28 @@ struct RecordingViewer : ViewerPort {
     void ShowKmlFile(const std::string& path, std::int32_t flag) override;
 };
 
-// A fresh folder under /tmp, removed when the object goes.
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
-
-// A viewer component for tests: ready after `pollsUntilReady` polls, records what it shows.
+// A viewer component: ready after `pollsUntilReady` polls and `readyAfterMs`; counts what it
+// is asked to show and keeps the paths unless told not to (a benchmark's millions of reports).
 class StubViewer : public QObject, public ViewerAutomation {
     Q_OBJECT
     Q_INTERFACES(vostrel::ViewerAutomation)
   public:
     int pollsUntilReady = 1;
-    int readyAfterMs = 0;  // and not before this long after the first poll
+    int readyAfterMs = 0;
     bool failReady = false;
+    bool keepPaths = true;
     int polls = 0;
-    QElapsedTimer sinceFirstPoll;
+    std::int64_t shownCount = 0;
     QStringList shown;
     std::int32_t IsViewerReady() override;
     void ShowKmlFile(const QString& path, std::int32_t flag) override;
+
+  private:
+    qint64 firstPollMs_ = -1;
 };
 
-// A registry holding only a StubViewer under the viewer's identifier; `Last()` is the most
-// recently created one.
+// A registry holding only a StubViewer under the viewer's identifier; `last` is the most
+// recently created one, `configure` runs on each before it is handed out.
 struct StubRegistry {
     ComponentRegistry registry;
     StubViewer* last = nullptr;
@@ -109,14 +143,6 @@ class NoticeWatcher : public QObject {
     std::vector<const QObject*> recorded_;
 };
 
-// Blocking loopback client sockets; `from`: the local IPv4 address to connect from.
-int ConnectClient(const char* host, int port, const char* from = nullptr);
-void SendAll(int fd, const std::string& bytes);
-// Whether the server closed `fd` (EOF or reset) within `timeoutMs`.
-bool PeerClosed(int fd, int timeoutMs);
-void ResetAndClose(int fd);
-int OpenDescriptorCount();
-
 // Runs `call`, which must throw ViewerError, and returns its message ("" if nothing thrown).
 template <typename Call>
 std::string ViewerErrorOf(Call call) {
@@ -127,8 +153,5 @@ std::string ViewerErrorOf(Call call) {
     }
     return "";
 }
-
-// Processes events until `done` holds or `timeoutMs` passes; returns whether it held.
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000);
 
 }  // namespace vostrel::test

@@ -1,5 +1,5 @@
-// The few things report intake needs from the rest of the program. The window provides the
-// real ones; tests provide their own.
+// The ports every layer shares: what report intake and the tracker link need from the rest of
+// the program. The window provides the real ones; tests provide their own.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +34,7 @@ class ClockPort {
     virtual std::string DateAndTime() = 0;
 };
 
-// Writes the track log line and the snapshot; throws FileError (report/Errors.h) on failure.
+// Writes the track log line and the snapshot; throws FileError (core/Errors.h) on failure.
 class PositionWriterPort {
   public:
     virtual ~PositionWriterPort() = default;
