@@ -404,7 +404,9 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(all.options.timeout, 1.5);
     EXPECT_EQ(ParseCommandLine({"--interval", "0"}).options.interval, 0.0);
 
+    EXPECT_EQ(ParseCommandLine({"--port", "1", "--port=2"}).options.port, 2);  // the last one
     EXPECT_EQ(ParseCommandLine({"--port", "1", "--help"}).action, CommandLine::Action::kHelp);
+    EXPECT_EQ(ParseCommandLine({"-h", "--port", "0"}).action, CommandLine::Action::kHelp);
     EXPECT_EQ(ParseCommandLine({"--version"}).action, CommandLine::Action::kVersion);
     const std::string help = HelpText();
     for (const char* option : {"--host", "--port", "--gpx", "--interval", "--count", "--bad-every",
@@ -421,7 +423,8 @@ TEST(SimOptions, BadValuesAreErrors) {
     const Case cases[] = {
         {{"--port", "0"}, "--port"},
         {{"--port", "50x"}, "--port"},
-        {{"--port"}, "needs a value"},
+        {{"--port"}, "missing value after '--port'"},
+        {{"--port", "0", "--help"}, "--port"},  // a bad value before the help is still an error
         {{"--interval", "-1"}, "--interval"},
         {{"--interval", "1e3"}, "--interval"},
         {{"--count", "0"}, "--count"},
@@ -429,8 +432,9 @@ TEST(SimOptions, BadValuesAreErrors) {
         {{"--imei", "12ab"}, "--imei"},
         {{"--timeout", "0"}, "--timeout"},
         {{"--host", ""}, "--host"},
-        {{"--crlf=yes"}, "takes no value"},
-        {{"--colour"}, "unknown option --colour"},
+        {{"--crlf=yes"}, "unexpected value after '--crlf'"},
+        {{"--help", "--colour"}, "unknown option --colour"},
+        {{"-x"}, "unknown option -x"},
         {{"route.gpx"}, "unexpected argument"},
     };
     for (const Case& c : cases) {

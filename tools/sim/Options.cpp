@@ -1,9 +1,11 @@
 #include "sim/Options.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QHash>
+#include <QStringList>
 #include <charconv>
 #include <cmath>
-#include <functional>
-#include <map>
 
 namespace vostrel::sim {
 
@@ -31,13 +33,6 @@ std::optional<double> ParseSeconds(const std::string& text) {
     return value;
 }
 
-using Setter = std::function<std::string(SimOptions&, const std::string&)>;  // "" when fine
-
-struct OptionRule {
-    bool takesValue;
-    Setter set;
-};
-
 std::string SetIntegerOption(const std::string& name, const std::string& value, std::int64_t low,
                              std::int64_t high, std::int64_t& target) {
     const auto number = ParseInteger(value);
@@ -60,82 +55,97 @@ std::string SetSecondsOption(const std::string& name, const std::string& value, 
     return {};
 }
 
-const std::map<std::string, OptionRule>& Rules() {
-    static const std::map<std::string, OptionRule> rules = {
-        {"host",
-         {true,
-          [](SimOptions& o, const std::string& v) -> std::string {
-              std::string host = v;
-              if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-                  host = host.substr(1, host.size() - 2);  // "[::1]"
-              }
-              if (host.empty()) return "--host needs a host name or address";
-              o.host = host;
-              return {};
-          }}},
-        {"port",
-         {true,
-          [](SimOptions& o, const std::string& v) {
-              std::int64_t port = 0;
-              std::string error = SetIntegerOption("port", v, 1, 65535, port);
-              if (error.empty()) o.port = static_cast<std::uint16_t>(port);
-              return error;
-          }}},
-        {"gpx",
-         {true,
-          [](SimOptions& o, const std::string& v) -> std::string {
-              if (v.empty()) return "--gpx needs a file name";
-              o.gpxPath = v;
-              return {};
-          }}},
-        {"interval",
-         {true,
-          [](SimOptions& o, const std::string& v) {
-              return SetSecondsOption("interval", v, true, o.interval);
-          }}},
-        {"count",
-         {true,
-          [](SimOptions& o, const std::string& v) {
-              std::int64_t count = 0;
-              std::string error = SetIntegerOption("count", v, 1, kMostReports, count);
-              if (error.empty()) o.count = count;
-              return error;
-          }}},
-        {"bad-every",
-         {true,
-          [](SimOptions& o, const std::string& v) {
-              return SetIntegerOption("bad-every", v, 0, kMostReports, o.badEvery);
-          }}},
-        {"crlf",
-         {false,
-          [](SimOptions& o, const std::string&) {
-              o.crlf = true;
-              return std::string();
-          }}},
-        {"reconnect",
-         {false,
-          [](SimOptions& o, const std::string&) {
-              o.reconnect = true;
-              return std::string();
-          }}},
-        {"imei",
-         {true,
-          [](SimOptions& o, const std::string& v) -> std::string {
-              const bool digits = !v.empty() && v.size() <= kLongestImei &&
-                                  v.find_first_not_of("0123456789") == std::string::npos;
-              if (!digits) {
-                  return "invalid value \"" + v + "\" for --imei: expected 1 to 20 digits";
-              }
-              o.imei = v;
-              return {};
-          }}},
-        {"timeout",
-         {true,
-          [](SimOptions& o, const std::string& v) {
-              return SetSecondsOption("timeout", v, false, o.timeout);
-          }}},
-    };
-    return rules;
+// Checks one value and stores it; returns "" when fine, else what was wrong. A flag's setter
+// gets an empty value.
+using Setter = std::string (*)(SimOptions&, const std::string&);
+
+struct OptionRule {
+    const char* name;
+    bool takesValue;
+    Setter set;
+};
+
+constexpr OptionRule kRules[] = {
+    {"host", true,
+     [](SimOptions& o, const std::string& v) -> std::string {
+         std::string host = v;
+         if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+             host = host.substr(1, host.size() - 2);  // "[::1]"
+         }
+         if (host.empty()) return "--host needs a host name or address";
+         o.host = host;
+         return {};
+     }},
+    {"port", true,
+     [](SimOptions& o, const std::string& v) {
+         std::int64_t port = 0;
+         std::string error = SetIntegerOption("port", v, 1, 65535, port);
+         if (error.empty()) o.port = static_cast<std::uint16_t>(port);
+         return error;
+     }},
+    {"gpx", true,
+     [](SimOptions& o, const std::string& v) -> std::string {
+         if (v.empty()) return "--gpx needs a file name";
+         o.gpxPath = v;
+         return {};
+     }},
+    {"interval", true,
+     [](SimOptions& o, const std::string& v) {
+         return SetSecondsOption("interval", v, true, o.interval);
+     }},
+    {"count", true,
+     [](SimOptions& o, const std::string& v) {
+         std::int64_t count = 0;
+         std::string error = SetIntegerOption("count", v, 1, kMostReports, count);
+         if (error.empty()) o.count = count;
+         return error;
+     }},
+    {"bad-every", true,
+     [](SimOptions& o, const std::string& v) {
+         return SetIntegerOption("bad-every", v, 0, kMostReports, o.badEvery);
+     }},
+    {"crlf", false,
+     [](SimOptions& o, const std::string&) {
+         o.crlf = true;
+         return std::string();
+     }},
+    {"reconnect", false,
+     [](SimOptions& o, const std::string&) {
+         o.reconnect = true;
+         return std::string();
+     }},
+    {"imei", true,
+     [](SimOptions& o, const std::string& v) -> std::string {
+         const bool digits = !v.empty() && v.size() <= kLongestImei &&
+                             v.find_first_not_of("0123456789") == std::string::npos;
+         if (!digits) return "invalid value \"" + v + "\" for --imei: expected 1 to 20 digits";
+         o.imei = v;
+         return {};
+     }},
+    {"timeout", true,
+     [](SimOptions& o, const std::string& v) {
+         return SetSecondsOption("timeout", v, false, o.timeout);
+     }},
+};
+
+const OptionRule* FindRule(const QString& name) {
+    for (const OptionRule& rule : kRules) {
+        if (name == QLatin1String(rule.name)) return &rule;
+    }
+    return nullptr;
+}
+
+// What the parser found wrong, worded like the simulator's other errors.
+std::string ParseError(const QCommandLineParser& parser) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        const QString& name = unknown.front();
+        return "unknown option " + std::string(name.size() == 1 ? "-" : "--") + name.toStdString();
+    }
+    QString text = parser.errorText();  // "Missing value after '--port'."
+    if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+    if (!text.isEmpty()) text[0] = text[0].toLower();
+    return text.toStdString();
 }
 
 }  // namespace
@@ -147,37 +157,40 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         result.error = std::move(error);
         return result;
     };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
+
+    QCommandLineParser parser;
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
+    parser.addOption(QCommandLineOption(QStringLiteral("version")));
+    for (const OptionRule& rule : kRules) {
+        const QString valueName = rule.takesValue ? QStringLiteral("value") : QString();
+        parser.addOption(QCommandLineOption(QLatin1String(rule.name), QString(), valueName));
+    }
+    QStringList arguments{QStringLiteral("vostrel-sim")};  // parse() skips the program name
+    for (const std::string& arg : args) arguments << QString::fromStdString(arg);
+    if (!parser.parse(arguments)) return fail(ParseError(parser));
+
+    // In command-line order: the first of help, version and a bad value decides, and a repeated
+    // option keeps its last value.
+    QHash<QString, int> taken;  // values used so far, per option
+    for (const QString& name : parser.optionNames()) {
+        if (name == QLatin1String("h") || name == QLatin1String("help")) {
             result.action = CommandLine::Action::kHelp;
             return result;
         }
-        if (arg == "--version") {
+        if (name == QLatin1String("version")) {
             result.action = CommandLine::Action::kVersion;
             return result;
         }
-        if (arg.size() <= 2 || arg.compare(0, 2, "--") != 0) {
-            return fail("unexpected argument \"" + arg + "\"");
-        }
-        const std::size_t equals = arg.find('=');
-        const std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
-        const auto rule = Rules().find(name);
-        if (rule == Rules().end()) return fail("unknown option --" + name);
-
-        std::string value;
-        if (!rule->second.takesValue) {
-            if (equals != std::string::npos) return fail("--" + name + " takes no value");
-        } else if (equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            return fail("--" + name + " needs a value");
-        }
-        if (std::string error = rule->second.set(result.options, value); !error.empty()) {
+        const OptionRule* rule = FindRule(name);
+        if (rule == nullptr) continue;  // not reached: every option added has a rule
+        const std::string value =
+            rule->takesValue ? parser.values(name).value(taken[name]++).toStdString() : "";
+        if (std::string error = rule->set(result.options, value); !error.empty()) {
             return fail(error);
         }
+    }
+    if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty()) {
+        return fail("unexpected argument \"" + extra.front().toStdString() + "\"");
     }
     return result;
 }

@@ -5,14 +5,10 @@
 #include <QDateTime>
 #include <string>
 
+#include "report/ReportCheck.h"  // the framing the server checks: shortest and longest report
 #include "sim/Route.h"
 
 namespace vostrel::sim {
-
-// The framing the server checks.
-inline constexpr std::size_t kShortestReport = 15;
-inline constexpr std::size_t kLongestReport = 254;
-inline constexpr std::size_t kReportFields = 11;
 
 struct ReportFields {
     std::string imei;
