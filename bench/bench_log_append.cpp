@@ -32,7 +32,7 @@ struct Filled {
     explicit Filled(const Size& s) : size(s) {}
 };
 
-int Run(const BenchHome& home) {
+int Run(const BenchHome& /*home*/) {
     const std::string lineBytes = TypicalLogLine();
     const QString line = QString::fromLatin1(lineBytes.data(), static_cast<int>(lineBytes.size()));
     QString fill;

@@ -1,8 +1,7 @@
 // Resident memory against the activity log it holds. The real window (offscreen, no-op
 // viewer) is shown and listening; then 100,000 good reports go through the report path in
-// process (the window's activity log, real files). The log is never trimmed, so memory grows
-// with it; the question is by how much per byte of log text.
-// Binds TCP port 5000: run it under flock /tmp/vostrel-port5000.lock.
+// process (the window's activity log, real files). The log stays below its capacity, so memory
+// grows with it; the question is by how much per byte of log text.
 #include <QCoreApplication>
 #include <QPushButton>
 #include <cstdio>
@@ -46,7 +45,7 @@ int Run(const BenchHome& home) {
         }
     }
     Settle();
-    if (!intake.ports.notices.empty() || !notices.seen.isEmpty()) {
+    if (!intake.ports.notices.empty() || !notices.seen.empty()) {
         std::fprintf(stderr, "bench_memory: a report raised a notice\n");
         return 1;
     }

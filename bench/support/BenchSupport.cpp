@@ -31,8 +31,9 @@ BenchWindow::BenchWindow()
           return options;
       }()) {
     if (stubs.last != nullptr) stubs.last->keepPaths = false;
-    QTest::qWaitForWindowExposed(window.get());
-    Settle();
+    if (!QTest::qWaitForWindowExposed(window.get())) {
+        std::fprintf(stderr, "the main window was not shown\n");
+    }
 }
 
 ActivityLog& BenchWindow::Log() const {

@@ -5,12 +5,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "core/Version.h"
 #include "sim/Connection.h"
 #include "sim/SimError.h"
-
-#ifndef VOSTREL_VERSION
-#define VOSTREL_VERSION "unknown"
-#endif
 
 namespace vostrel::sim {
 
@@ -158,7 +155,7 @@ int SimulatorMain(const std::vector<std::string>& args, std::ostream& out, std::
             out << HelpText();
             return kExitOk;
         case CommandLine::Action::kVersion:
-            out << kProgram << " " << VOSTREL_VERSION << std::endl;
+            out << kProgram << " " << kVersion << std::endl;
             return kExitOk;
         case CommandLine::Action::kError:
             err << kProgram << ": " << command.error << "\nTry \"" << kProgram
