@@ -93,13 +93,11 @@ class LogText {
     const WrapMetrics& Wrap() const { return wrap_; }
 
     std::size_t Size() const { return size_; }
-    std::size_t Capacity() const { return capacity_; }
     std::size_t HeadSize() const { return head_; }
     std::size_t LineCount() const { return breaks_ + 1; }
     std::size_t RowCount() const { return rows_ + finalRows_; }
     // Bytes the index takes (blocks and their counts, not the text).
     std::size_t IndexBytes() const;
-    std::size_t BlockCount() const { return blocks_.size(); }
 
     std::string Text() const;
     std::string Substr(std::size_t from, std::size_t to) const;

@@ -88,7 +88,6 @@ std::int32_t StubViewer::IsViewerReady() {
 }
 
 void StubViewer::ShowKmlFile(const QString& path, std::int32_t /*flag*/) {
-    ++shownCount;
     if (keepPaths) shown << path;
 }
 

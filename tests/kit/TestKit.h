@@ -86,8 +86,8 @@ struct RecordingViewer : ViewerPort {
     void ShowKmlFile(const std::string& path, std::int32_t flag) override;
 };
 
-// A viewer component: ready after `pollsUntilReady` polls and `readyAfterMs`; counts what it
-// is asked to show and keeps the paths unless told not to (a benchmark's millions of reports).
+// A viewer component: ready after `pollsUntilReady` polls and `readyAfterMs`; keeps the paths
+// it is asked to show unless told not to (a benchmark's millions of reports).
 class StubViewer : public QObject, public ViewerAutomation {
     Q_OBJECT
     Q_INTERFACES(vostrel::ViewerAutomation)
@@ -97,7 +97,6 @@ class StubViewer : public QObject, public ViewerAutomation {
     bool failReady = false;
     bool keepPaths = true;
     int polls = 0;
-    std::int64_t shownCount = 0;
     QStringList shown;
     std::int32_t IsViewerReady() override;
     void ShowKmlFile(const QString& path, std::int32_t flag) override;
