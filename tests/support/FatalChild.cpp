@@ -3,7 +3,6 @@
 // on standard error and dismissed after a while; the program must end by itself after the
 // first one, with no handler running meanwhile.
 #include <QAbstractButton>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
