@@ -34,11 +34,18 @@ class ClockPort {
     virtual std::string DateAndTime() = 0;
 };
 
+// Whether a save is on disk when it returns (Now) or at the next Sync (Deferred): several
+// positions that arrived together are synced once.
+enum class Durability { Deferred, Now };
+
 // Writes the track log line and the snapshot; throws FileError (core/Errors.h) on failure.
 class PositionWriterPort {
   public:
     virtual ~PositionWriterPort() = default;
-    virtual bool SaveTrackerPosition(const std::string& latitude, const std::string& longitude) = 0;
+    virtual bool SaveTrackerPosition(const std::string& latitude, const std::string& longitude,
+                                     Durability durability) = 0;
+    // Puts what deferred saves wrote on disk; nothing when there is none.
+    virtual void Sync() = 0;
     virtual std::string SnapshotPath() const = 0;
 };
 

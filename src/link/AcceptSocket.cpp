@@ -45,6 +45,7 @@ void AcceptSocket::Accept(std::int32_t requestId, const QString& remoteAddress,
     remoteHostIP_ = remoteAddress;
     closeRaised_ = false;
     ++connection_;
+    bytesRead_ = 0;
     lastGoodReport_ = now;
     notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
     // The signal is overloaded with private arguments; connect it by name.
@@ -79,15 +80,10 @@ bool AcceptSocket::HasEnded() const {
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
-bool AcceptSocket::DeliverPending() {
-    if (fd_ < 0 || closeRaised_) return false;
-    const std::uint64_t connection = connection_;
+std::size_t AcceptSocket::PendingBytes() const {
     int pending = 0;
-    while (::ioctl(fd_, FIONREAD, &pending) == 0 && pending > 0) {
-        emit DataArrival(index_, pending);
-        if (connection_ != connection || fd_ < 0 || closeRaised_) return false;
-    }
-    return true;
+    if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &pending) != 0 || pending < 0) return 0;
+    return static_cast<std::size_t>(pending);
 }
 
 std::string AcceptSocket::GetData() {
@@ -118,6 +114,7 @@ std::string AcceptSocket::GetData() {
         }
     }
     data.resize(done);
+    bytesRead_ += done;
     return data;
 }
 

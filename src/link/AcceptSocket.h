@@ -52,9 +52,9 @@ class AcceptSocket : public QObject {
     void NoteGoodReport(Clock::time_point now) { lastGoodReport_ = now; }
     // Whether the peer has closed or reset the connection (data may still be pending).
     bool HasEnded() const;
-    // Hands what is pending over as a data arrival; true when the same connection is still
-    // here, open, afterwards (handlers run nested may have closed it).
-    bool DeliverPending();
+    // The bytes waiting to be read, and those read so far on the current connection.
+    std::size_t PendingBytes() const;
+    std::uint64_t BytesRead() const { return bytesRead_; }
     // Ends the connection from this side: raises its close event (once per connection).
     void RaiseClose();
     // The peer's IP address as text (an IPv4 peer in dotted form); kept after Close.
@@ -77,6 +77,7 @@ class AcceptSocket : public QObject {
     QString remoteHostIP_;
     bool closeRaised_ = false;
     std::uint64_t connection_ = 0;
+    std::uint64_t bytesRead_ = 0;
     Clock::time_point lastGoodReport_{};
 };
 

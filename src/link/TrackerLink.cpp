@@ -1,6 +1,7 @@
 #include "link/TrackerLink.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <exception>
 
 #include "core/Errors.h"
@@ -43,7 +44,10 @@ void TrackerLink::CreateElement(std::int16_t index) {
 void TrackerLink::ReadArrival(std::int16_t index) {
     AcceptSocket& element = *sckAccept.at(static_cast<std::size_t>(index));
     const std::uint64_t connection = element.Connection();
-    emit ReportArrived(index, element.GetData(), connection);
+    std::string data = element.GetData();
+    // The takeover goes on from the event loop, also while this arrival's notice is open.
+    if (takeover_) QTimer::singleShot(0, this, &TrackerLink::ContinueTakeover);
+    emit ReportArrived(index, data, connection);
 }
 
 void TrackerLink::StartTracking() {
@@ -86,7 +90,18 @@ std::int16_t TrackerLink::GetFreeSocket() const {
 }
 
 void TrackerLink::AcceptTracker(std::int32_t requestId) {
-    if (GetFreeSocket() == 0) FreeSlotForRequest();
+    if (GetFreeSocket() != 0 || takeover_ || !HolderMayYield()) {
+        Take(requestId);
+        return;
+    }
+    const AcceptSocket& holder = *sckAccept.at(1);
+    takeover_ = Takeover{requestId, holder.Connection(),
+                         holder.BytesRead() + holder.PendingBytes(), holder.HasEnded()};
+    ContinueTakeover();
+}
+
+// Takes the request into the free slot, or refuses it when there is none.
+void TrackerLink::Take(std::int32_t requestId) {
     const std::int16_t index = GetFreeSocket();
     if (index == 0) {
         sckListen.Refuse(requestId);
@@ -102,21 +117,34 @@ void TrackerLink::AcceptTracker(std::int32_t requestId) {
     log_.Append("Tracker " + address.toStdString() + " connected.\r\n");
 }
 
+// Whether the holder of the busy slot would give it up: its peer has left, or it has been idle
+// too long.
+bool TrackerLink::HolderMayYield() const {
+    const AcceptSocket& holder = *sckAccept.at(1);
+    if (!holder.HasConnection()) return false;
+    return holder.HasEnded() || now_() - holder.LastGoodReport() >= kIdleHolderLimit;
+}
+
+// Runs after each read of the holder (and when it is dropped): once what was pending at the
+// request has been read, or the holder is gone, the holder goes and the request is taken.
+void TrackerLink::ContinueTakeover() {
+    if (!takeover_) return;
+    AcceptSocket& holder = *sckAccept.at(1);
+    const bool stays = holder.HasConnection() && holder.Connection() == takeover_->connection;
+    if (stays && holder.BytesRead() < takeover_->handOverUntil && holder.PendingBytes() > 0) {
+        return;  // its notifier reads the rest
+    }
+    const Takeover takeover = *takeover_;
+    takeover_.reset();
+    if (stays && (takeover.ended || now_() - holder.LastGoodReport() >= kIdleHolderLimit)) {
+        holder.RaiseClose();
+    }
+    Take(takeover.requestId);
+}
+
 void TrackerLink::Silence() {
     sckListen.Silence();
     for (const auto& element : sckAccept) element->Silence();
-}
-
-// Before a request is refused: a holder whose peer has already left, or which has been idle
-// too long, gives up the slot. What it sent before is handled first, as data arrivals.
-void TrackerLink::FreeSlotForRequest() {
-    AcceptSocket& holder = *sckAccept.at(1);
-    auto idle = [&] { return now_() - holder.LastGoodReport() >= kIdleHolderLimit; };
-    if (!holder.HasConnection()) return;
-    const bool ended = holder.HasEnded();
-    if (!ended && !idle()) return;
-    if (!holder.DeliverPending()) return;  // handled meanwhile, nested
-    if (ended || idle()) holder.RaiseClose();
 }
 
 void TrackerLink::GoodReportFrom(std::int16_t index, std::uint64_t connection) {
@@ -132,6 +160,7 @@ void TrackerLink::DropTracker(std::int16_t index) {
     AcceptSocket& element = *sckAccept.at(static_cast<std::size_t>(index));
     log_.Append("Tracker " + element.RemoteHostIP().toStdString() + " disconnected.\r\n");
     element.Close();
+    if (takeover_) ContinueTakeover();
 }
 
 }  // namespace vostrel

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,9 +42,12 @@ class TrackerLink : public QObject {
     std::int16_t InitAcceptSockets();
     // 1 when slot 1 is free, 0 when no slot is free.
     std::int16_t GetFreeSocket() const;
-    // Connection request: takes it into the free slot, or refuses it when there is none. A slot
-    // whose connection has already ended is freed first (its end handled as usual), and so is
-    // one whose holder has been idle for kIdleHolderLimit.
+    // Connection request: takes it into the free slot, or refuses it when there is none. A
+    // holder whose connection has already ended, or that has been idle for kIdleHolderLimit,
+    // gives the slot up to the request: what was pending on its connection when the request
+    // came is handed over first, in the usual bounded reads with the event loop running
+    // between them; then its end is handled as usual and the request is taken (or refused,
+    // should that data have held a good report). One request waits so at a time.
     void AcceptTracker(std::int32_t requestId);
     // The connection `connection` in slot `index` delivered a report that passed the checks.
     void GoodReportFrom(std::int16_t index, std::uint64_t connection);
@@ -74,7 +78,17 @@ class TrackerLink : public QObject {
     void CreateElement(std::int16_t index);
     void ReadArrival(std::int16_t index);
     void FailToStart(const std::string& reason);
-    void FreeSlotForRequest();
+    void Take(std::int32_t requestId);
+    bool HolderMayYield() const;
+    void ContinueTakeover();
+
+    // A request waiting for the holder of slot 1 to hand over what was pending and go.
+    struct Takeover {
+        std::int32_t requestId;
+        std::uint64_t connection;  // the holder's
+        std::uint64_t handOverUntil;  // its bytes read once what was pending is handed over
+        bool ended;
+    };
 
     ActivityLogPort& log_;
     ErrorNoticePort& notice_;
@@ -83,6 +97,7 @@ class TrackerLink : public QObject {
     ElementFactory elementFactory_;
     std::function<void()> yield_;
     Now now_;
+    std::optional<Takeover> takeover_;
 };
 
 }  // namespace vostrel

@@ -1,7 +1,8 @@
 // The track log (one line appended per good report) and the one-placemark KML snapshot
-// (rewritten per good report), both in one folder.
+// (replaced whole per good report), both in one folder.
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "core/Ports.h"
@@ -19,16 +20,31 @@ class PositionFiles : public PositionWriterPort {
   public:
     explicit PositionFiles(std::string folder);
 
-    // Appends the track log line (file closed again), then truncates and rewrites the
-    // snapshot. Returns true; a failure throws FileError with the path and the system's reason,
-    // and what was written before it stays written.
-    bool SaveTrackerPosition(const std::string& latitude, const std::string& longitude) override;
+    // Appends the track log line (file closed again), then replaces the snapshot: written to
+    // ".vo_demo.kml.tmp" beside it and renamed over it, so readers never see it empty or cut
+    // short. With Durability::Now the new snapshot is on disk before it replaces the old one,
+    // and the track log and the folders are synced too. Returns true; a failure throws
+    // FileError with the path and the system's reason, and what was written before it stays
+    // written. Anything but a regular file (or a link to one) in either place is refused.
+    bool SaveTrackerPosition(const std::string& latitude, const std::string& longitude,
+                             Durability durability) override;
+    bool SaveTrackerPosition(const std::string& latitude, const std::string& longitude) {
+        return SaveTrackerPosition(latitude, longitude, Durability::Now);
+    }
+    // Puts what deferred saves wrote on disk.
+    void Sync() override;
 
     std::string SnapshotPath() const override { return snapshotPath_; }
 
   private:
+    void AppendTrackLog(const std::string& line, bool sync);
+    void ReplaceSnapshot(const std::string& text, bool sync);
+    void SyncFolders();
+
     std::string trackLogPath_;
     std::string snapshotPath_;
+    std::set<std::string> foldersToSync_;
+    bool unsynced_ = false;
 };
 
 }  // namespace vostrel

@@ -1,5 +1,7 @@
 #include "report/ReportIntake.h"
 
+#include <optional>
+
 #include "core/Errors.h"
 #include "report/Conversion.h"
 #include "report/ReportCheck.h"
@@ -8,25 +10,46 @@ namespace vostrel {
 
 struct ReportIntake::Arrival {
     const std::function<void()>& onGoodReport;
-    bool noticeShown = false;
+    std::optional<std::string> notice;  // the first message; later ones go to the log
+
+    void Tell(ActivityLogPort& log, const std::string& message) {
+        if (notice) {
+            log.Append(ErrorLogLine(message));
+        } else {
+            notice = message;
+        }
+    }
 };
 
 void ReportIntake::ReceiveReport(const std::string& arrival,
                                  const std::function<void()>& onGoodReport) {
-    Arrival state{onGoodReport};
-    // The views stay valid: `arrival` outlives every nested call.
-    for (const std::string_view report : SplitArrival(arrival)) ReceiveOne(report, state);
+    const std::vector<std::string_view> pieces = SplitArrival(arrival);
+    std::vector<CheckResult> checks;
+    checks.reserve(pieces.size());
+    std::size_t lastGood = pieces.size();
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        checks.push_back(CheckReport(pieces[i]));
+        if (!checks.back().rejection) lastGood = i;
+    }
+
+    // Every piece is handled and on disk before a notice can let the next arrival run nested,
+    // so positions are saved in the order they came. The last good position's save syncs all
+    // of the arrival's; Sync covers a failure on the way there.
+    Arrival state{onGoodReport, std::nullopt};
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        ReceiveOne(pieces[i], checks[i], i == lastGood ? Durability::Now : Durability::Deferred,
+                   state);
+    }
+    try {
+        writer_.Sync();
+    } catch (const FileError& error) {
+        state.Tell(log_, std::string("Unable to save position: ") + error.what());
+    }
+    if (state.notice) notice_.Show(*state.notice);
 }
 
-void ReportIntake::ReceiveOne(std::string_view report, Arrival& arrival) {
-    auto tell = [&](const std::string& message) {
-        if (arrival.noticeShown) {
-            log_.Append(ErrorLogLine(message));
-        } else {
-            arrival.noticeShown = true;
-            notice_.Show(message);
-        }
-    };
+void ReportIntake::ReceiveOne(std::string_view report, const CheckResult& check,
+                              Durability durability, Arrival& arrival) {
     std::string line = clock_.DateAndTime();
     line.reserve(line.size() + report.size() + 3);
     line += ' ';
@@ -34,9 +57,8 @@ void ReportIntake::ReceiveOne(std::string_view report, Arrival& arrival) {
     line += "\r\n";
     log_.Append(line);
 
-    const CheckResult check = CheckReport(report);
     if (check.rejection) {
-        tell(*check.rejection);
+        arrival.Tell(log_, *check.rejection);
         return;
     }
     if (arrival.onGoodReport) arrival.onGoodReport();
@@ -48,16 +70,16 @@ void ReportIntake::ReceiveOne(std::string_view report, Arrival& arrival) {
     // keep the connection, the slot and the listener as they are.
     bool saved = false;
     try {
-        saved = writer_.SaveTrackerPosition(latitude, longitude);
+        saved = writer_.SaveTrackerPosition(latitude, longitude, durability);
     } catch (const FileError& error) {
-        tell(std::string("Unable to save position: ") + error.what());
+        arrival.Tell(log_, std::string("Unable to save position: ") + error.what());
         return;
     }
     if (!saved) return;
     try {
         viewer_.ShowKmlFile(writer_.SnapshotPath(), kShowKmlFlag);
     } catch (const ViewerError& error) {
-        tell(std::string("Unable to show position: ") + error.what());
+        arrival.Tell(log_, std::string("Unable to show position: ") + error.what());
     }
 }
 

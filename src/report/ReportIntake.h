@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/Ports.h"
+#include "report/ReportCheck.h"
 
 namespace vostrel {
 
@@ -20,17 +21,19 @@ class ReportIntake {
 
     // `arrival` is everything that was pending on the connection, one byte per character.
     // Reports that arrived together (a "!" directly followed by "$") are each handled as an
-    // arrival of their own: logged, checked, converted, saved and shown, in order. One arrival
-    // shows at most one notice; its further messages go to the log as error lines, so a peer
-    // cannot bury the operator under notices. `onGoodReport` runs for each report that passes
-    // the checks. The object keeps no state, so a nested call (while a notice is open) is
-    // safe.
+    // arrival of their own: logged, checked, converted, saved and shown, in order. All of them
+    // are handled, and what they saved is on disk, before the arrival shows its notice: one
+    // at most, with its first message; further messages go to the log as error lines at once,
+    // so a peer cannot bury the operator under notices. `onGoodReport` runs for each report
+    // that passes the checks. The object keeps no state, so a nested call (while a notice is
+    // open) is safe.
     void ReceiveReport(const std::string& arrival,
                        const std::function<void()>& onGoodReport = nullptr);
 
   private:
     struct Arrival;
-    void ReceiveOne(std::string_view report, Arrival& arrival);
+    void ReceiveOne(std::string_view report, const CheckResult& check, Durability durability,
+                    Arrival& arrival);
 
     ActivityLogPort& log_;
     ErrorNoticePort& notice_;
