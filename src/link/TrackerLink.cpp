@@ -95,8 +95,8 @@ void TrackerLink::AcceptTracker(std::int32_t requestId) {
         return;
     }
     const AcceptSocket& holder = *sckAccept.at(1);
-    takeover_ = Takeover{requestId, holder.Connection(),
-                         holder.BytesRead() + holder.PendingBytes(), holder.HasEnded()};
+    takeover_ = Takeover{requestId, holder.Connection(), holder.BytesRead() + holder.PendingBytes(),
+                         holder.HasEnded()};
     ContinueTakeover();
 }
 

@@ -85,7 +85,7 @@ class TrackerLink : public QObject {
     // A request waiting for the holder of slot 1 to hand over what was pending and go.
     struct Takeover {
         std::int32_t requestId;
-        std::uint64_t connection;  // the holder's
+        std::uint64_t connection;     // the holder's
         std::uint64_t handOverUntil;  // its bytes read once what was pending is handed over
         bool ended;
     };

@@ -1,0 +1,361 @@
+// Random schedules of what trackers, the operator and time can do to the link and the intake,
+// checked against a small model: every good report that was handled is saved exactly once, in
+// the order its connection sent it, and one connection at a time holds the slot. The schedule
+// runs from a timer, so it goes on while notices hold the window in nested event loops.
+// VOSTREL_SEED=n replays one schedule.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <set>
+
+#include "kit/WindowFixture.h"
+#include "output/PositionFiles.h"
+#include "report/Conversion.h"
+
+namespace vostrel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Report `id`: a good report whose track log line names it, and its line.
+std::string LongitudeField(int id) {
+    char field[32];
+    std::snprintf(field, sizeof field, "E000%02u.%04u", static_cast<unsigned>(id) / 10000 % 60,
+                  static_cast<unsigned>(id) % 10000);
+    return field;
+}
+std::string GoodReport(int id) {
+    return "$1,1,1,1,1," + LongitudeField(id) + ",N1000.0000,1,1,1,1!";
+}
+std::string TrackLine(int id) {
+    return TrackLogLine(ConvertLatitude("N1000.0000"), ConvertLongitude(LongitudeField(id)));
+}
+
+struct Client {
+    int fd = -1;
+    std::string address;
+    std::vector<int> sent;  // good report ids, in the order sent
+    std::string rest;       // the second part of a report sent in two
+};
+
+class Schedule {
+  public:
+    Schedule(unsigned seed, test::WindowFixture& t) : random_(seed), t_(t) {
+        t.window->Link().SetClock([this] { return now_; });
+        QObject::connect(&t.window->Link(), &TrackerLink::ReportArrived, &t.window->Link(),
+                         [this](std::int16_t, const std::string&, std::uint64_t) { OnArrival(); });
+    }
+
+    // One step a tick; false once the schedule has ended or failed.
+    bool Tick() {
+        if (!failure_.empty()) return false;
+        CheckInvariants();
+        if (waiting_) {
+            if (!waiting_()) {
+                if (Clock::now() > deadline_) Fail("timed out waiting for " + waitingFor_);
+                return true;
+            }
+            waiting_ = nullptr;
+            if (afterWait_) std::exchange(afterWait_, nullptr)();
+        }
+        if (steps_ == kSteps) return Finish();
+        ++steps_;
+        Step();
+        return true;
+    }
+
+    const std::string& Failure() const { return failure_; }
+    int Steps() const { return steps_; }
+
+  private:
+    static constexpr int kSteps = 60;
+
+    void Step() {
+        const int roll = std::uniform_int_distribution<int>(0, 99)(random_);
+        if (!holder_) return Connect(roll < 5);
+        if (roll < 40) return Send();
+        if (roll < 50) return Connect(roll < 45);
+        if (roll < 55) return Leave(false);
+        if (roll < 58) return Leave(true);
+        if (roll < 70) return Hold(true);
+        if (roll < 80) return Hold(false);
+        now_ += std::chrono::seconds(std::array{10, 60, 125}[roll % 3]);
+    }
+
+    // A new tracker connects; `sendAtOnce`: it sends a report before it knows whether it was
+    // taken. A takeover of an idle or ended holder is checked to hand over only what was
+    // pending: the holder keeps sending for as long as it is read.
+    void Connect(bool sendAtOnce) {
+        auto client = std::make_shared<Client>();
+        everyClient_.push_back(client);
+        Client& newcomer = *client;
+        newcomer.address = "127.0." + std::to_string(++clients_) + ".1";
+        const bool takeover = holder_ && HolderMayYield();
+        if (takeover && !holding_ && notices_.OpenNow() == 0 && Unlogged(*holder_).empty()) {
+            flood_ = 100;
+            test::SendAll(holder_->fd, "~~");
+            arrivalsAtRequest_ = arrivals_;
+        }
+        newcomer.fd = t_.Connect(newcomer.address.c_str());
+        if (newcomer.fd < 0) return Fail("connect failed");
+        if (sendAtOnce) SendGood(newcomer, NextId());
+        WaitFor("the fate of " + client->address, [this, client] {
+            return Logged("Tracker " + client->address + " connected.\r\n") ||
+                   test::PeerClosed(client->fd, 0);
+        });
+        afterWait_ = [this, client] {
+            if (flood_ > 0 || arrivalsAtRequest_ >= 0) {
+                flood_ = 0;
+                if (arrivals_ - arrivalsAtRequest_ > 4) {
+                    Fail("a takeover handed over " +
+                         std::to_string(arrivals_ - arrivalsAtRequest_) + " arrivals");
+                }
+                arrivalsAtRequest_ = -1;
+            }
+            if (holder_ && Logged("Tracker " + holder_->address + " disconnected.\r\n")) {
+                Gone(*holder_);
+                holder_.reset();
+            }
+            if (Logged("Tracker " + client->address + " connected.\r\n")) {
+                if (holder_) return Fail("two trackers hold the slot");
+                holder_ = client;
+            } else {
+                Gone(*client);
+            }
+        };
+    }
+
+    void Send() {
+        Client& c = *holder_;
+        const int kind = std::uniform_int_distribution<int>(0, 4)(random_);
+        const int id = NextId();
+        std::string first;           // the arrival's first piece, logged once handling has begun
+        std::string whole = "\x01";  // a report that may arrive joined instead
+        if (!c.rest.empty()) {
+            first = c.rest;
+            whole = GoodReport(c.sent.back());
+            test::SendAll(c.fd, std::exchange(c.rest, {}));
+        } else if (kind == 0) {
+            first = SendGood(c, id);
+        } else if (kind == 1) {
+            first = "$bad" + std::to_string(id) + "!";
+            c.sent.push_back(id);
+            test::SendAll(c.fd, first + GoodReport(id));
+        } else if (kind == 2) {
+            const int second = NextId();
+            first = GoodReport(id);
+            c.sent.push_back(id);
+            c.sent.push_back(second);
+            test::SendAll(c.fd, first + GoodReport(second));
+        } else if (kind == 3) {
+            first = GoodReport(id);
+            c.sent.push_back(id);
+            test::SendAll(c.fd, first + "$junk" + std::to_string(id) + ",!");
+        } else {
+            // A report in two parts, the second with the next send.
+            const std::string report = GoodReport(id);
+            c.sent.push_back(id);
+            first = report.substr(0, 20);
+            c.rest = report.substr(20);
+            test::SendAll(c.fd, first);
+            return;
+        }
+        auto holder = holder_;
+        WaitFor("the arrival of " + first, [this, holder, first, whole] {
+            return Logged(" " + first) || Logged(" " + whole) || holder != holder_;
+        });
+    }
+
+    void Leave(bool reset) {
+        auto holder = holder_;
+        if (reset) {
+            test::ResetAndClose(holder->fd);
+        } else {
+            ::shutdown(holder->fd, SHUT_WR);
+        }
+        WaitFor("the end of " + holder->address, [this, holder] {
+            return Logged("Tracker " + holder->address + " disconnected.\r\n");
+        });
+        afterWait_ = [this, holder] {
+            Gone(*holder);
+            if (holder_ == holder) holder_.reset();
+        };
+    }
+
+    bool Finish() {
+        if (holder_ && !finishing_) {
+            finishing_ = true;
+            Hold(false);
+            Leave(false);
+            return true;
+        }
+        Hold(false);
+        if (notices_.OpenNow() > 0) return true;
+        // Everything handled: each good report in the log was saved once, and nothing else.
+        const std::string log = t_.Log();
+        const std::string trackLog = t_.TrackLog();
+        for (const auto& [id, line] : lines_) {
+            const bool logged = log.find(" " + GoodReport(id) + "\r\n") != std::string::npos;
+            const bool saved = trackLog.find(line) != std::string::npos;
+            if (logged != saved) {
+                Fail("report " + std::to_string(id) +
+                     (logged ? " handled but not saved" : " saved but never handled"));
+            }
+        }
+        if (t_.window->Link().AcceptSlotBusy[1] != kFree) Fail("the slot stays busy");
+        return false;
+    }
+
+    // After every step and inside nested loops: no line saved twice, each connection's lines
+    // in the order sent, one holder at a time.
+    void CheckInvariants() {
+        const std::string trackLog = t_.TrackLog();
+        std::map<int, int> seenAt;
+        int index = 0;
+        for (std::size_t at = 0, end; (end = trackLog.find("\r\n", at)) != std::string::npos;
+             at = end + 2, ++index) {
+            const auto found = ids_.find(trackLog.substr(at, end + 2 - at));
+            if (found == ids_.end()) return Fail("an unknown line was saved");
+            if (!seenAt.emplace(found->second, index).second) {
+                return Fail("report " + std::to_string(found->second) + " was saved twice");
+            }
+        }
+        for (const auto& client : everyClient_) {
+            int last = -1;
+            for (int id : client->sent) {
+                const auto found = seenAt.find(id);
+                if (found == seenAt.end()) continue;
+                if (found->second < last) {
+                    return Fail("report " + std::to_string(id) + " of " + client->address +
+                                " was saved before one sent earlier");
+                }
+                last = found->second;
+            }
+        }
+        const std::string log = t_.Log();
+        int held = 0;
+        for (std::size_t at = log.find(" connected.\r\n"); at != std::string::npos;
+             at = log.find(" connected.\r\n", at + 1)) {
+            ++held;
+        }
+        for (std::size_t at = log.find(" disconnected.\r\n"); at != std::string::npos;
+             at = log.find(" disconnected.\r\n", at + 1)) {
+            --held;
+        }
+        // A connection that ends during the accept's yield logs its end before its start.
+        if (held < -1 || held > 1) Fail("the connect and disconnect lines do not pair up");
+    }
+
+    void OnArrival() {
+        ++arrivals_;
+        if (flood_ > 0 && holder_) {
+            --flood_;
+            static_cast<void>(::send(holder_->fd, "~~", 2, MSG_DONTWAIT | MSG_NOSIGNAL));
+        }
+    }
+
+    bool HolderMayYield() const {
+        const AcceptSocket& element = *t_.window->Link().sckAccept.at(1);
+        return element.HasEnded() || now_ - element.LastGoodReport() >= kIdleHolderLimit;
+    }
+
+    std::string SendGood(Client& c, int id) {
+        c.sent.push_back(id);
+        const std::string report = GoodReport(id);
+        test::SendAll(c.fd, report);
+        return report;
+    }
+
+    int NextId() {
+        const int id = ++lastId_;
+        lines_[id] = TrackLine(id);
+        ids_[lines_[id]] = id;
+        return id;
+    }
+
+    std::vector<int> Unlogged(const Client& c) const {
+        std::vector<int> unlogged;
+        for (int id : c.sent) {
+            if (!Logged(" " + GoodReport(id) + "\r\n")) unlogged.push_back(id);
+        }
+        return unlogged;
+    }
+
+    void Gone(Client& c) {
+        if (c.fd >= 0) ::close(c.fd);
+        c.fd = -1;
+    }
+
+    void Hold(bool hold) {
+        holding_ = hold;
+        notices_.SetDismiss(!hold);
+    }
+
+    bool Logged(const std::string& text) const { return t_.Log().find(text) != std::string::npos; }
+
+    void WaitFor(std::string what, std::function<bool()> done) {
+        waitingFor_ = std::move(what);
+        waiting_ = std::move(done);
+        deadline_ = Clock::now() + std::chrono::seconds(5);
+    }
+
+    void Fail(const std::string& why) {
+        if (failure_.empty()) failure_ = "step " + std::to_string(steps_) + ": " + why;
+    }
+
+    std::mt19937 random_;
+    test::WindowFixture& t_;
+    test::NoticeWatcher notices_{true};
+    AcceptSocket::Clock::time_point now_ =
+        AcceptSocket::Clock::time_point{} + std::chrono::hours(1);
+    std::shared_ptr<Client> holder_;
+    std::vector<std::shared_ptr<Client>> everyClient_;
+    std::map<int, std::string> lines_;
+    std::map<std::string, int> ids_;
+    int lastId_ = 0;
+    int clients_ = 0;
+    int steps_ = 0;
+    int arrivals_ = 0;
+    int arrivalsAtRequest_ = -1;
+    int flood_ = 0;
+    bool finishing_ = false;
+    bool holding_ = false;
+    std::function<bool()> waiting_;
+    std::function<void()> afterWait_;
+    std::string waitingFor_;
+    Clock::time_point deadline_;
+    std::string failure_;
+};
+
+TEST(Interleaving, RandomSchedulesSaveEveryGoodReportOnceAndInOrder) {
+    std::vector<unsigned> seeds;
+    if (const char* seed = std::getenv("VOSTREL_SEED")) {
+        seeds.push_back(static_cast<unsigned>(std::strtoul(seed, nullptr, 10)));
+    } else {
+        for (unsigned seed = 1; seed <= 12; ++seed) seeds.push_back(seed);
+    }
+    for (unsigned seed : seeds) {
+        test::WindowFixture t;
+        ASSERT_TRUE(t.Start());
+        Schedule schedule(seed, t);
+        bool running = true;
+        QTimer driver;
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            if (running) running = schedule.Tick();
+        });
+        driver.start(2);
+        ASSERT_TRUE(test::WaitFor([&] { return !running; }, 120000)) << "seed " << seed;
+        EXPECT_EQ(schedule.Failure(), "")
+            << "seed " << seed << " (VOSTREL_SEED=" << seed << " replays it)";
+    }
+}
+
+}  // namespace
+}  // namespace vostrel
