@@ -4,8 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <thread>
 
 #include "core/Errors.h"
 #include "kit/TestKit.h"
@@ -128,6 +133,123 @@ TEST(PositionFiles, MissingFolderReportsPathAndReason) {
                   dir.File("gone/vo_demo.txt") + ": No such file or directory");
     }
     EXPECT_FALSE(FileExists(dir.File("gone/vo_demo.kml")));
+}
+
+}  // namespace
+}  // namespace vostrel
+
+namespace vostrel {
+namespace {
+
+// Whatever stands where the files go: a link is followed and kept, the snapshot's permission
+// bits are kept, a leftover of an interrupted write goes, and anything that is not a regular
+// file is refused at once (a pipe would block the window).
+TEST(PositionFiles, StrayFilesInEitherPlace) {
+    ScratchDir dir;
+    const std::string snapshot = dir.File("vo_demo.kml");
+    const std::string track = dir.File("vo_demo.txt");
+    const std::string temp = dir.File(".vo_demo.kml.tmp");
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        bool saves;
+        std::function<void()> check;
+    };
+    const std::vector<Case> cases = {
+        {"snapshot is a link", [&] { ASSERT_EQ(::symlink("real.kml", snapshot.c_str()), 0); }, true,
+         [&] {
+             struct stat st {};
+             ASSERT_EQ(::lstat(snapshot.c_str(), &st), 0);
+             EXPECT_TRUE(S_ISLNK(st.st_mode));
+             EXPECT_EQ(ReadFile(dir.File("real.kml")), SnapshotText("1", "2"));
+         }},
+        {"snapshot is private",
+         [&] {
+             WriteFile(snapshot, "old");
+             ASSERT_EQ(::chmod(snapshot.c_str(), 0600), 0);
+         },
+         true,
+         [&] {
+             struct stat st {};
+             ASSERT_EQ(::stat(snapshot.c_str(), &st), 0);
+             EXPECT_EQ(st.st_mode & 07777, 0600u);
+         }},
+        {"leftover temporary file is a link",
+         [&] {
+             WriteFile(dir.File("victim"), "keep");
+             ASSERT_EQ(::symlink("victim", temp.c_str()), 0);
+         },
+         true, [&] { EXPECT_EQ(ReadFile(dir.File("victim")), "keep"); }},
+        {"snapshot is a pipe", [&] { ASSERT_EQ(::mkfifo(snapshot.c_str(), 0644), 0); }, false,
+         [] {}},
+        {"track log is a pipe", [&] { ASSERT_EQ(::mkfifo(track.c_str(), 0644), 0); }, false, [] {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(dir.Path());
+        std::filesystem::create_directory(dir.Path());
+        c.arrange();
+        PositionFiles files(dir.Path());
+        if (c.saves) {
+            EXPECT_TRUE(files.SaveTrackerPosition("1", "2"));
+            if (!std::filesystem::is_symlink(snapshot)) {
+                EXPECT_EQ(ReadFile(snapshot), SnapshotText("1", "2"));
+            }
+        } else {
+            EXPECT_THROW(files.SaveTrackerPosition("1", "2"), FileError);
+        }
+        c.check();
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temp)));
+    }
+}
+
+// A snapshot that cannot be written whole (here a file size limit) leaves the old one and no
+// temporary file.
+TEST(PositionFiles, AFailedSnapshotLeavesTheOldOneAndNoTemporaryFile) {
+    ScratchDir dir;
+    PositionFiles files(dir.Path());
+    files.SaveTrackerPosition("1", "2");
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{100, limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    EXPECT_THROW(files.SaveTrackerPosition("3", "4"), FileError);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, previous);
+    EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), SnapshotText("1", "2"));
+    EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "2,1,0\r\n4,3,0\r\n");
+    EXPECT_FALSE(FileExists(dir.File(".vo_demo.kml.tmp")));
+}
+
+// A program reading the snapshot while positions stream in finds one whole snapshot or the
+// other, never an empty or cut one.
+TEST(PositionFiles, AReaderNeverSeesAPartialSnapshot) {
+    ScratchDir dir;
+    PositionFiles files(dir.Path());
+    files.SaveTrackerPosition("1", "2");
+    const std::set<std::string> whole = {SnapshotText("1", "2"),
+                                         SnapshotText("33.3333333333333", "44.4444444444444")};
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, torn{0};
+    std::thread reader([&] {
+        while (!done) {
+            if (whole.count(ReadFile(dir.File("vo_demo.kml"))) == 0) ++torn;
+            ++reads;
+        }
+    });
+    for (int i = 0; i < 400; ++i) {
+        if (i % 2 == 0) {
+            files.SaveTrackerPosition("33.3333333333333", "44.4444444444444", Durability::Deferred);
+        } else {
+            files.SaveTrackerPosition("1", "2", Durability::Deferred);
+        }
+    }
+    files.Sync();
+    done = true;
+    reader.join();
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(torn, 0) << "of " << reads << " reads";
 }
 
 }  // namespace

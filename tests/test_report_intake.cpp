@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <string>
@@ -8,6 +10,37 @@
 #include "output/PositionFiles.h"
 #include "report/ReportCheck.h"
 #include "report/ReportIntake.h"
+
+// What reaches the disk, in order: the program's syncs and renames are recorded here (the
+// test binary's own definitions stand in for the C library's).
+std::vector<std::string> diskEvents;
+
+namespace {
+std::string NameOfDescriptor(int fd) {
+    char path[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = ::readlink(link.c_str(), path, sizeof path - 1);
+    if (n <= 0) return "?";
+    const std::string full(path, static_cast<std::size_t>(n));
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return "folder";
+    return full.substr(full.rfind('/') + 1);
+}
+}  // namespace
+
+extern "C" int fsync(int fd) {
+    diskEvents.push_back("fsync " + NameOfDescriptor(fd));
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+extern "C" int fdatasync(int fd) {
+    diskEvents.push_back("fdatasync " + NameOfDescriptor(fd));
+    return static_cast<int>(::syscall(SYS_fdatasync, fd));
+}
+extern "C" int rename(const char* from, const char* to) {
+    const std::string target(to);
+    diskEvents.push_back("rename " + target.substr(target.rfind('/') + 1));
+    return static_cast<int>(::syscall(SYS_rename, from, to));
+}
 
 namespace vostrel {
 namespace {
@@ -177,6 +210,27 @@ TEST(ReportIntake, ReportsThatArriveTogetherAreEachHandled) {
         EXPECT_EQ(t.TrackLog(), c.trackLog);
         EXPECT_EQ(good, c.good);
     }
+}
+
+// Reports that arrive together are synced once, after the last of them, and before the
+// arrival's notice can let the next arrival run: the new snapshot is on disk before it
+// replaces the old one.
+TEST(ReportIntake, AnArrivalIsOnDiskOnceBeforeItsNotice) {
+    struct Notice : ErrorNoticePort {
+        void Show(const std::string& message) override {
+            diskEvents.push_back("notice " + message);
+        }
+    } notice;
+    Intake t;
+    ReportIntake intake{t.op, notice, t.clock, t.files, t.viewer};
+    const std::string second = "$1,2,3,4,5,E03737.3756,N5539.3943,7,8,9,!";
+    diskEvents.clear();
+    intake.ReceiveReport("$bad!" + kGood + second);
+    EXPECT_EQ(diskEvents, (std::vector<std::string>{"rename vo_demo.kml", "fdatasync vo_demo.txt",
+                                                    "fsync .vo_demo.kml.tmp", "rename vo_demo.kml",
+                                                    "fsync folder", "notice Packet too small."}));
+    EXPECT_EQ(t.TrackLog(),
+              "121.487086666667,24.9981516666667,0\r\n37.6229266666667,55.6565716666667,0\r\n");
 }
 
 TEST(ReportIntake, KeepsTheReportTextAsReceivedInTheLog) {

@@ -126,6 +126,7 @@ bool PositionFiles::SaveTrackerPosition(const std::string& latitude, const std::
     ReplaceSnapshot(SnapshotText(latitude, longitude), now);
     if (now) {
         SyncFolders();
+        unsynced_ = false;  // the track log's sync covers the lines before
     } else {
         unsynced_ = true;
     }
