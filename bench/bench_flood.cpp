@@ -1,6 +1,7 @@
 // A hostile peer floods the real window over loopback: 100 MB and 1 GB of CR LF pairs, of LF,
-// of ordinary report lines, of words without any line break and of report boundaries ("!$",
-// so every two bytes are a report of their own), sent as fast as the server takes them. Each flood
+// of ordinary report lines, of words without any line break, of report boundaries ("!$",
+// so every two bytes are a report of their own) and of good reports glued together (each one
+// saved; the files are synced once per arrival), sent as fast as the server takes them. Each flood
 // runs in a process of its own, so its resident memory is measured from a fresh start. For each
 // flood: resident growth against the bytes received, the longest the event loop was blocked (the
 // lateness of a 10 ms timer), how long a good report on a fresh connection takes afterwards,
@@ -42,7 +43,7 @@ constexpr double kTargetGrowthMiB = 256.0;  // for 1 GB
 constexpr double kTargetBlockMs = 100.0;
 constexpr double kTargetReportMs = 1000.0;
 constexpr double kTargetNavigationMs = 100.0;
-const char* const kContents[] = {"crlf", "lf", "reports", "text", "marks"};
+const char* const kContents[] = {"crlf", "lf", "reports", "text", "marks", "glued"};
 
 bool SendAll(int fd, const std::string& bytes) {
     try {
@@ -64,6 +65,8 @@ std::string Block(const std::string& content) {
             block += "words without a line break ";
         } else if (content == "marks") {
             block += "!$";  // every two bytes a report boundary
+        } else if (content == "glued") {
+            block += TrackerReport(i);  // good reports back to back: each one saved
         } else {
             block += TrackerReport(i) + "\r\n";
         }
@@ -225,7 +228,11 @@ int RunAll(int argc, char** argv) {
     for (const long size : sizes) {
         for (const char* content : kContents) {
             // Two bytes a report: 1 GB of them takes some seven minutes to go through.
-            if (std::strcmp(content, "marks") == 0 && size > 100) continue;
+            // Glued good reports are each saved: 100 MB is over a million positions.
+            if ((std::strcmp(content, "marks") == 0 || std::strcmp(content, "glued") == 0) &&
+                size > 100) {
+                continue;
+            }
             QProcess child;
             child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
             child.start(QString::fromLocal8Bit(argv[0]),
