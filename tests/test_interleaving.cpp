@@ -180,8 +180,10 @@ class Schedule {
         } else {
             ::shutdown(holder->fd, SHUT_WR);
         }
+        // A report still held back is handled first; its notice may be held open.
         WaitFor("the end of " + holder->address, [this, holder] {
-            return Logged("Tracker " + holder->address + " disconnected.\r\n");
+            return Logged("Tracker " + holder->address + " disconnected.\r\n") ||
+                   (holding_ && notices_.OpenNow() > 0);
         });
         afterWait_ = [this, holder] {
             Gone(*holder);
@@ -308,6 +310,7 @@ class Schedule {
 
     void Fail(const std::string& why) {
         if (failure_.empty()) failure_ = "step " + std::to_string(steps_) + ": " + why;
+        Hold(false);
     }
 
     std::mt19937 random_;

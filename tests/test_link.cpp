@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QTcpServer>
+#include <QTest>
 #include <chrono>
 #include <regex>
 
@@ -299,6 +300,70 @@ TEST(TrackerLink, AcceptedConnectionsUseShortKeepAlive) {
         EXPECT_EQ(value, option.expected) << "option " << option.name;
     }
     ::close(client);
+}
+
+// A report that reaches the server in two reads is joined; an unfinished one that gets no
+// rest within a second goes on as it is.
+TEST(TrackerLink, AReportCutByAReadIsJoinedWithItsRest) {
+    WindowFixture t;
+    ASSERT_TRUE(t.Start());
+    test::NoticeWatcher notices;
+    const int client = t.Connect();
+    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    test::SendAll(client, kReport.substr(0, 30));
+    QTest::qWait(100);
+    test::SendAll(client, kReport.substr(30));
+    ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine; }));
+    EXPECT_EQ(Count(t.Log(), " " + kReport + "\r\n"), 1u);
+    EXPECT_TRUE(notices.seen.empty());
+
+    test::SendAll(client, kReport.substr(0, 30));
+    ASSERT_TRUE(test::WaitFor([&] { return notices.seen.size() == 1; }, 5000));
+    EXPECT_EQ(notices.seen[0].text.toStdString(), "Illegal string count.4");
+    EXPECT_EQ(t.TrackLog(), kTrackLine);
+    ::close(client);
+}
+
+// One address holds an idle connection and churns new ones; a tracker on another address,
+// trying every 8 s, gets the slot once the idle one may be let go, and keeps it while it
+// reports. The clock is the link's own, advanced by hand.
+TEST(TrackerLink, AChurningPeerCannotLockATrackerOut) {
+    WindowFixture t;
+    auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+    t.window->Link().SetClock([&] { return now; });
+    ASSERT_TRUE(t.Start());
+    test::NoticeWatcher notices;
+    const int idle = t.Connect("127.0.0.2");
+    ASSERT_TRUE(t.LogHas("Tracker 127.0.0.2 connected.\r\n"));
+    int tracker = -1;
+    int savedAt = -1;
+    std::size_t saved = 0;
+    for (int second = 1; second <= 200; ++second) {
+        now += std::chrono::seconds(1);
+        for (int churn = 0; churn < 3; ++churn) {
+            const int fd = t.Connect("127.0.0.2");
+            ASSERT_TRUE(test::PeerClosed(fd, 2000))
+                << "the churning peer took the slot at " << second << " s";
+            ::close(fd);
+        }
+        if (second % 8 != 0) continue;
+        if (tracker < 0) {
+            tracker = t.Connect("127.0.0.3");
+            if (!t.LogHas("Tracker 127.0.0.3 connected.\r\n", 300)) {
+                ::close(std::exchange(tracker, -1));
+                continue;
+            }
+        }
+        test::SendAll(tracker, kReport);
+        ASSERT_TRUE(test::WaitFor([&] { return Count(t.TrackLog(), kTrackLine) == saved + 1; }))
+            << "the tracker lost the slot at " << second << " s";
+        ++saved;
+        if (savedAt < 0) savedAt = second;
+    }
+    EXPECT_LE(savedAt, 150);
+    EXPECT_GT(saved, 5u);
+    ::close(idle);
+    ::close(tracker);
 }
 
 TEST(TrackerLink, AThousandConnectReportCloseCycles) {

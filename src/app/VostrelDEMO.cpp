@@ -100,7 +100,7 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
         ended_ = true;
         environment_.endProgram(exitCode);
     };
-    link_ = std::make_unique<TrackerLink>(*ports_, *ports_, end, environment_.port, this);
+    link_ = std::make_unique<TrackerLink>(*ports_, *ports_, framing_, end, environment_.port, this);
     if (environment_.linkClock) link_->SetClock(environment_.linkClock);
 
     // Event routing: the click, the connection request, and the data arrival and close of

@@ -12,6 +12,7 @@
 #include "link/TrackerLink.h"
 #include "output/PositionFiles.h"
 #include "output/ViewerLink.h"
+#include "report/ReportCheck.h"
 #include "report/ReportIntake.h"
 
 class QPushButton;
@@ -78,6 +79,7 @@ class VostrelDEMO : public QWidget {
     std::unique_ptr<PositionFiles> files_;
     ViewerLink viewer_;
     std::unique_ptr<ReportIntake> intake_;
+    ReportFraming framing_;
     std::unique_ptr<TrackerLink> link_;
     bool loaded_ = false;
     bool activated_ = false;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vostrel {
 
@@ -26,6 +27,18 @@ class ErrorNoticePort {
 inline std::string ErrorLogLine(const std::string& message) {
     return "Error: " + message + "\r\n";
 }
+
+// Where one position report ends, for whoever reads reports off a connection.
+class ReportFramingPort {
+  public:
+    virtual ~ReportFramingPort() = default;
+    // Where `data` can be cut so that no report is cut: just after the last "!" that the next
+    // report's "$" follows, or std::string_view::npos when there is no such place.
+    virtual std::size_t LastBoundary(std::string_view data) const = 0;
+    // How many bytes at the end of `arrival` are a report still on its way (a last piece that
+    // starts with "$", has no "!" yet and could still become a report); 0 when none.
+    virtual std::size_t UnfinishedTail(std::string_view arrival) const = 0;
+};
 
 // The current date and time, date first, one blank between them.
 class ClockPort {

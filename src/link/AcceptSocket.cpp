@@ -96,10 +96,11 @@ std::string AcceptSocket::GetData() {
         // Look one byte past the part, so a "$" just after it still counts.
         data.resize(kLargestRead + 1);
         const ssize_t seen = ::recv(fd_, data.data(), data.size(), MSG_PEEK | MSG_DONTWAIT);
-        const std::size_t boundary =
-            seen > 0 ? std::string_view(data.data(), static_cast<std::size_t>(seen)).rfind("!$")
-                     : std::string_view::npos;
-        take = boundary != std::string_view::npos ? boundary + 1 : kLargestRead;
+        const std::size_t boundary = seen > 0 && framing_ != nullptr
+                                         ? framing_->LastBoundary(std::string_view(
+                                               data.data(), static_cast<std::size_t>(seen)))
+                                         : std::string_view::npos;
+        take = boundary != std::string_view::npos ? boundary : kLargestRead;
     }
     data.resize(take);
     std::size_t done = 0;

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/Ports.h"
+
 class QSocketNotifier;
 
 namespace vostrel {
@@ -23,8 +25,8 @@ inline constexpr int kKeepAliveCount = 6;
 inline constexpr unsigned kUserTimeoutMs = 120000;
 
 // The most one read takes when more is pending: what piles up is handed over in parts of at
-// most this size, each cut after a report's "!" where one is followed by the next "$", so the
-// work of one data arrival stays small whatever a peer sends.
+// most this size, each cut where no report is cut, so the work of one data arrival stays
+// small whatever a peer sends.
 inline constexpr std::size_t kLargestRead = 16 * 1024;
 
 class AcceptSocket : public QObject {
@@ -42,9 +44,10 @@ class AcceptSocket : public QObject {
     // Takes the pending connection named by `requestId`, whose peer has `remoteAddress`, at
     // time `now`; throws AppError when this socket already holds one.
     void Accept(std::int32_t requestId, const QString& remoteAddress, Clock::time_point now);
-    // Everything pending on the connection (at most kLargestRead when more is pending), one
-    // byte per character.
+    // Everything pending on the connection, one byte per character; at most kLargestRead
+    // when more is pending, then cut where `framing` says no report is cut.
     std::string GetData();
+    void SetFraming(const ReportFramingPort* framing) { framing_ = framing; }
     // A number that names the current connection: it changes with every Accept.
     std::uint64_t Connection() const { return connection_; }
     // When the current connection was accepted or last delivered a good report.
@@ -72,6 +75,7 @@ class AcceptSocket : public QObject {
 
   private:
     std::int16_t index_;
+    const ReportFramingPort* framing_ = nullptr;
     int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
     QString remoteHostIP_;

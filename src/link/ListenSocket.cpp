@@ -113,6 +113,11 @@ QString ListenSocket::TakeRequestAddress(std::int32_t requestId) {
     return address;
 }
 
+QString ListenSocket::RequestAddress(std::int32_t requestId) const {
+    const auto found = pending_.find(requestId);
+    return found == pending_.end() ? QString() : found->second;
+}
+
 void ListenSocket::Refuse(std::int32_t requestId) {
     pending_.erase(requestId);
     ::close(requestId);

@@ -30,6 +30,8 @@ class ListenSocket : public QObject {
     // The peer address of a pending request, as text (an IPv4 peer in dotted form); the
     // request is then no longer pending here.
     QString TakeRequestAddress(std::int32_t requestId);
+    // The same, the request staying pending.
+    QString RequestAddress(std::int32_t requestId) const;
     // Disposes of a request that is not taken into a slot: the connection is closed at once.
     void Refuse(std::int32_t requestId);
     // Stops announcing requests (for good).

@@ -1,7 +1,6 @@
 #include "link/TrackerLink.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 #include <exception>
 
 #include "core/Errors.h"
@@ -18,8 +17,9 @@ void CheckSlot(std::int16_t index) {
 
 }  // namespace
 
-TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, EndProgram endProgram,
-                         std::int32_t port, QObject* parent)
+TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice,
+                         const ReportFramingPort& framing, EndProgram endProgram, std::int32_t port,
+                         QObject* parent)
     : QObject(parent),
       log_(log),
       notice_(notice),
@@ -27,7 +27,10 @@ TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, EndProgr
       port_(port),
       elementFactory_([](std::int16_t index) { return std::make_unique<AcceptSocket>(index); }),
       yield_([] { QCoreApplication::processEvents(); }),
-      now_([] { return AcceptSocket::Clock::now(); }) {
+      now_([] { return AcceptSocket::Clock::now(); }),
+      framing_(framing) {
+    heldTimer_.setSingleShot(true);
+    connect(&heldTimer_, &QTimer::timeout, this, &TrackerLink::HandOverHeld);
     sckListen.SetLocalPort(port_);
     CreateElement(0);
 }
@@ -35,6 +38,7 @@ TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, EndProgr
 void TrackerLink::CreateElement(std::int16_t index) {
     auto element = elementFactory_(index);
     if (!element) throw AppError(error_number::kSocket, "Control array element not created");
+    element->SetFraming(&framing_);
     connect(element.get(), &AcceptSocket::DataArrival, this,
             [this](std::int16_t index, std::int32_t) { ReadArrival(index); });
     connect(element.get(), &AcceptSocket::CloseEvent, this, &TrackerLink::sckAcceptClose);
@@ -47,7 +51,31 @@ void TrackerLink::ReadArrival(std::int16_t index) {
     std::string data = element.GetData();
     // The takeover goes on from the event loop, also while this arrival's notice is open.
     if (takeover_) QTimer::singleShot(0, this, &TrackerLink::ContinueTakeover);
-    emit ReportArrived(index, data, connection);
+
+    const bool continues = !held_.empty() && heldConnection_ == connection;
+    if (continues) data.insert(0, std::exchange(held_, {}));
+    const std::size_t tail = framing_.UnfinishedTail(data);
+    if (tail > 0) {
+        // The wait runs from the report's first part on.
+        if (!(continues && tail == data.size()) || !heldTimer_.isActive()) {
+            heldTimer_.start(std::chrono::milliseconds(kHoldUnfinished));
+        }
+        held_ = data.substr(data.size() - tail);
+        heldConnection_ = connection;
+        data.resize(data.size() - tail);
+    } else {
+        heldTimer_.stop();
+    }
+    if (!data.empty()) emit ReportArrived(index, data, connection);
+}
+
+// A report held back goes on as it is: its rest did not come in time, or its connection ends.
+void TrackerLink::HandOverHeld() {
+    heldTimer_.stop();
+    if (held_.empty()) return;
+    const AcceptSocket& element = *sckAccept.at(1);
+    std::string held = std::exchange(held_, {});
+    if (element.Connection() == heldConnection_) emit ReportArrived(1, held, heldConnection_);
 }
 
 void TrackerLink::StartTracking() {
@@ -90,13 +118,18 @@ std::int16_t TrackerLink::GetFreeSocket() const {
 }
 
 void TrackerLink::AcceptTracker(std::int32_t requestId) {
+    const std::string address = sckListen.RequestAddress(requestId).toStdString();
+    if (fairness_.HoldsBack(address, now_())) {
+        sckListen.Refuse(requestId);
+        return;
+    }
     if (GetFreeSocket() != 0 || takeover_ || !HolderMayYield()) {
         Take(requestId);
         return;
     }
     const AcceptSocket& holder = *sckAccept.at(1);
     takeover_ = Takeover{requestId, holder.Connection(), holder.BytesRead() + holder.PendingBytes(),
-                         holder.HasEnded()};
+                         holder.HasEnded(), address};
     ContinueTakeover();
 }
 
@@ -137,12 +170,17 @@ void TrackerLink::ContinueTakeover() {
     const Takeover takeover = *takeover_;
     takeover_.reset();
     if (stays && (takeover.ended || now_() - holder.LastGoodReport() >= kIdleHolderLimit)) {
+        const std::string holderAddress = holder.RemoteHostIP().toStdString();
+        if (!takeover.ended && holderAddress != takeover.address) {
+            fairness_.NoteLetGo(holderAddress, now_());
+        }
         holder.RaiseClose();
     }
     Take(takeover.requestId);
 }
 
 void TrackerLink::Silence() {
+    heldTimer_.stop();
     sckListen.Silence();
     for (const auto& element : sckAccept) element->Silence();
 }
@@ -151,11 +189,13 @@ void TrackerLink::GoodReportFrom(std::int16_t index, std::uint64_t connection) {
     AcceptSocket& element = *sckAccept.at(static_cast<std::size_t>(index));
     if (element.HasConnection() && element.Connection() == connection) {
         element.NoteGoodReport(now_());
+        fairness_.NoteGoodReport(element.RemoteHostIP().toStdString(), now_());
     }
 }
 
 void TrackerLink::DropTracker(std::int16_t index) {
     CheckSlot(index);
+    if (index == 1 && !held_.empty()) HandOverHeld();
     AcceptSlotBusy[index] = kFree;
     AcceptSocket& element = *sckAccept.at(static_cast<std::size_t>(index));
     log_.Append("Tracker " + element.RemoteHostIP().toStdString() + " disconnected.\r\n");

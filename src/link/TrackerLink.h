@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "core/Ports.h"
 #include "link/AcceptSocket.h"
 #include "link/ListenSocket.h"
+#include "link/SlotFairness.h"
 
 namespace vostrel {
 
@@ -20,6 +22,8 @@ inline constexpr std::int32_t kTrackingPort = 5000;
 // A holder of the slot that has delivered no good report for this long (or none since it was
 // accepted this long ago) yields the slot to the next connection request.
 inline constexpr std::chrono::minutes kIdleHolderLimit{2};
+// How long a report cut by a read waits for its rest.
+inline constexpr std::chrono::seconds kHoldUnfinished{1};
 inline constexpr std::int16_t kBusy = -1;
 inline constexpr std::int16_t kFree = 0;
 
@@ -30,10 +34,11 @@ class TrackerLink : public QObject {
     using ElementFactory = std::function<std::unique_ptr<AcceptSocket>(std::int16_t index)>;
     using Now = std::function<AcceptSocket::Clock::time_point()>;
 
-    // `port`: where StartTracking listens (the program always uses kTrackingPort; 0 takes a
-    // free one).
-    TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, EndProgram endProgram,
-                std::int32_t port = kTrackingPort, QObject* parent = nullptr);
+    // `framing`: where one report ends, which reads of pending data keep whole. `port`: where
+    // StartTracking listens (the program always uses kTrackingPort; 0 takes a free one).
+    TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, const ReportFramingPort& framing,
+                EndProgram endProgram, std::int32_t port = kTrackingPort,
+                QObject* parent = nullptr);
 
     // After the start button was disabled: listens on the port, prepares slot 1 and logs the
     // listening line. A failure shows its notice and ends the program.
@@ -47,11 +52,14 @@ class TrackerLink : public QObject {
     // gives the slot up to the request: what was pending on its connection when the request
     // came is handed over first, in the usual bounded reads with the event loop running
     // between them; then its end is handled as usual and the request is taken (or refused,
-    // should that data have held a good report). One request waits so at a time.
+    // should that data have held a good report). One request waits so at a time. A request
+    // from an address that churns, or whose idle connection was just let go, does not take
+    // the slot ahead of other addresses (SlotFairness).
     void AcceptTracker(std::int32_t requestId);
     // The connection `connection` in slot `index` delivered a report that passed the checks.
     void GoodReportFrom(std::int16_t index, std::uint64_t connection);
-    // Close of the connection in slot `index`: frees the slot, logs, closes the element.
+    // Close of the connection in slot `index`: hands over a report still held back, frees the
+    // slot, logs, closes the element.
     void DropTracker(std::int16_t index);
 
     // Announces no further connection request, data arrival or close (before a fatal report).
@@ -69,7 +77,9 @@ class TrackerLink : public QObject {
     std::int16_t AcceptSlotBusy[2] = {kFree, kFree};
 
   signals:
-    // A data arrival on slot `index`: what was read from its connection `connection`.
+    // A data arrival on slot `index`: what was read from its connection `connection`. A
+    // report still on its way at the end of a read (framing's unfinished tail) is held back
+    // and joins the next read, for at most kHoldUnfinished; then it goes on as it is.
     void ReportArrived(std::int16_t index, const std::string& report, std::uint64_t connection);
     // The close of slot `index`'s connection.
     void sckAcceptClose(std::int16_t index);
@@ -81,6 +91,7 @@ class TrackerLink : public QObject {
     void Take(std::int32_t requestId);
     bool HolderMayYield() const;
     void ContinueTakeover();
+    void HandOverHeld();
 
     // A request waiting for the holder of slot 1 to hand over what was pending and go.
     struct Takeover {
@@ -88,6 +99,7 @@ class TrackerLink : public QObject {
         std::uint64_t connection;     // the holder's
         std::uint64_t handOverUntil;  // its bytes read once what was pending is handed over
         bool ended;
+        std::string address;  // the request's
     };
 
     ActivityLogPort& log_;
@@ -97,7 +109,13 @@ class TrackerLink : public QObject {
     ElementFactory elementFactory_;
     std::function<void()> yield_;
     Now now_;
+    const ReportFramingPort& framing_;
     std::optional<Takeover> takeover_;
+    SlotFairness fairness_;
+    // The report on its way on slot 1's connection `heldConnection_`.
+    std::string held_;
+    std::uint64_t heldConnection_ = 0;
+    QTimer heldTimer_;
 };
 
 }  // namespace vostrel

@@ -158,13 +158,14 @@ void PositionFiles::AppendTrackLog(const std::string& line, bool sync) {
     std::size_t done = 0;
     if (!WriteAll(fd, line, done) || (sync && ::fdatasync(fd) != 0)) {
         const int error = errno;
-        if (done > 0) static_cast<void>(::ftruncate(fd, before.st_size));
+        // The write's error is the one reported; a failing cut cannot be helped.
+        if (done > 0 && ::ftruncate(fd, before.st_size) != 0) done = 0;
         ::close(fd);
         Fail(path, error);
     }
     if (::close(fd) != 0 && errno != EINTR) {
         const int error = errno;
-        static_cast<void>(::truncate(path.c_str(), before.st_size));
+        if (::truncate(path.c_str(), before.st_size) != 0) Fail(path, error);
         Fail(path, error);
     }
 }
