@@ -46,6 +46,7 @@ fi
 [[ $run_step -eq 0 ]] && exit 0
 
 mkdir -p "$build/artifacts"
+cd "$build"  # where -jobs writes its logs
 for target in "${targets[@]}"; do
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
