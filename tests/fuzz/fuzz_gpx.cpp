@@ -1,5 +1,7 @@
 // The simulator's GPX reader on any file: it returns points it can play (in range, readable
-// motion after filling it in) or throws a SimError; nothing else, and never hangs.
+// motion after filling it in) or throws a SimError; nothing else, and never hangs. Every point
+// it returns becomes a report the server accepts and places where the point is, and each
+// malformed variant of that report is refused.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -7,8 +9,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
+#include "report/Conversion.h"
+#include "report/ReportCheck.h"
+#include "sim/Report.h"
 #include "sim/Route.h"
 #include "sim/SimError.h"
 
@@ -28,6 +34,25 @@ const QString& InputPath() {
 
 bool FiniteOrUnset(const std::optional<double>& value) {
     return !value || std::isfinite(*value);
+}
+
+void CheckReportOf(const vostrel::sim::TrackPoint& point) {
+    using namespace vostrel;
+    static const QDateTime now = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+    const std::string report = sim::FormatReport(sim::FieldsFor(point, "355632000166323", now));
+    const CheckResult check = CheckReport(report);
+    Require(!check.rejection, "the server accepts the simulator's report");
+    const double longitude = std::strtod(ConvertLongitude(check.fields[5]).c_str(), nullptr);
+    const double latitude = std::strtod(ConvertLatitude(check.fields[6]).c_str(), nullptr);
+    // Minutes to four decimals: within 0.00005' of the point.
+    Require(std::fabs(longitude - point.longitude) <= 1e-6 &&
+                std::fabs(latitude - point.latitude) <= 1e-6,
+            "the report places the point where it is");
+    for (int kind = 0; kind < sim::kBadKindCount; ++kind) {
+        Require(CheckReport(sim::MakeBadReport(report, static_cast<sim::BadKind>(kind)))
+                    .rejection.has_value(),
+                "a malformed report is refused");
+    }
 }
 
 }  // namespace
@@ -70,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "a filled-in course is in 0..360");
         Require(!point.speedKmh || (std::isfinite(*point.speedKmh) && *point.speedKmh >= 0),
                 "a filled-in speed is a number, not negative");
+        CheckReportOf(point);
     }
     return 0;
 }
