@@ -8,6 +8,7 @@ packages=(g++ cmake make qtbase5-dev libqt5svg5-dev libmarble-dev marble-plugins
 if [[ "${1:-run}" == "test" ]]; then
   packages+=(googletest libgtest-dev libgmock-dev locales xvfb xauth xdotool
              x11-utils openbox imagemagick)
+  packages+=(clang-14 libclang-rt-14-dev)  # the fuzz targets (libFuzzer)
 fi
 
 missing=()

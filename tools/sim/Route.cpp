@@ -133,7 +133,9 @@ class GpxReader {
                 point.time = ReadTime(ChildText());
             } else if (name == QLatin1String("speed")) {
                 if (auto metresPerSecond = ReadDouble(ChildText())) {
-                    if (*metresPerSecond >= 0) point.speedKmh = *metresPerSecond * 3.6;
+                    // One too large to be finite in km/h is unreadable too.
+                    const double kmh = *metresPerSecond * 3.6;
+                    if (kmh >= 0 && std::isfinite(kmh)) point.speedKmh = kmh;
                 }
             } else if (name == QLatin1String("course")) {
                 if (auto course = ReadDouble(ChildText())) {
