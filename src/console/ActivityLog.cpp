@@ -101,10 +101,12 @@ void ActivityLog::AppendLatin1(std::string_view addition) {
     if (listened) {
         if (trim.count > 0)
             Announce(QAccessibleTextRemoveEvent(this, Position(trim.from), Latin1(removed)));
-        QAccessibleTextInsertEvent inserted(this, Position(text_.Size() - addition.size()),
-                                            Latin1(addition));
-        inserted.setCursorPosition(Position(caret_));  // the caret stays where it was
-        Announce(std::move(inserted));
+        if (!addition.empty()) {
+            QAccessibleTextInsertEvent inserted(this, Position(text_.Size() - addition.size()),
+                                                Latin1(addition));
+            inserted.setCursorPosition(Position(caret_));  // the caret stays where it was
+            Announce(std::move(inserted));
+        }
         AnnounceCaret(caretBefore, anchorBefore);
     }
     UpdateScrollRange();
