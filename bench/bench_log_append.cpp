@@ -1,8 +1,15 @@
 // The cost of one activity log append as the log grows: the real window, shown offscreen, its
 // log filled to 50 KB, 5 MB and 50 MB, and at each size the median of many appends of a
 // typical line. An append should cost in proportion to the line, not to the log.
+// Then the operator's caret keys on a 60 MB line pasted into the log box: each key with its
+// repaint should cost the same whatever the line's length.
+#include <QApplication>
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QString>
+#include <QTest>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -14,6 +21,8 @@ namespace vostrel::bench {
 namespace {
 
 constexpr double kTargetRatio = 1.5;
+constexpr double kTargetKeyMs = 100.0;
+constexpr int kLongLineBytes = 60'000'000;
 constexpr int kAppendsPerSize = 200;
 constexpr int kFillLinesPerAppend = 1000;
 struct Size {
@@ -31,6 +40,64 @@ struct Filled {
     std::vector<double> events;  // the event processing after it (layout, paint)
     explicit Filled(const Size& s) : size(s) {}
 };
+
+// The caret keys in the middle of a 60 MB line the operator pasted below the banner, after
+// which the log went on: each key and the repaint after it, the worst of three rounds.
+bool CaretKeysOnALongLine() {
+    BenchWindow bench;
+    ActivityLog& log = bench.Log();
+    const std::string words = "words without a line break ";
+    QString pasted;
+    pasted.reserve(kLongLineBytes);
+    while (pasted.size() + static_cast<int>(words.size()) <= kLongLineBytes)
+        pasted += QString::fromLatin1(words.data(), static_cast<int>(words.size()));
+    QApplication::clipboard()->setText(pasted);
+    pasted.clear();
+    log.setFocus();
+    log.SetCaret(log.Size());
+    const auto pasteStart = Clock::now();
+    QTest::keyClick(&log, Qt::Key_V, Qt::ControlModifier);
+    const double pasteMs = MicrosSince(pasteStart) / 1000.0;
+    QApplication::clipboard()->clear();
+    const std::string next = TypicalLogLine();
+    log.AppendLatin1("\r\n" + next);
+    log.AppendLatin1(next);
+    Settle();
+    const std::size_t middle = log.Size() - 2 * next.size() - kLongLineBytes / 2;
+
+    struct Key {
+        const char* name;
+        Qt::Key key;
+        double worstMs = 0;
+    };
+    Key keys[] = {{"Left", Qt::Key_Left},     {"Right", Qt::Key_Right},      {"Up", Qt::Key_Up},
+                  {"Down", Qt::Key_Down},     {"Home", Qt::Key_Home},        {"End", Qt::Key_End},
+                  {"PageUp", Qt::Key_PageUp}, {"PageDown", Qt::Key_PageDown}};
+    for (int round = 0; round < 3; ++round) {
+        for (Key& key : keys) {
+            log.SetCaret(middle);
+            log.viewport()->repaint();
+            QElapsedTimer timer;
+            timer.start();
+            QTest::keyClick(&log, key.key);
+            log.viewport()->repaint();
+            key.worstMs = std::max(key.worstMs, static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        }
+    }
+    double worst = 0;
+    std::printf(
+        "   caret keys in the middle of a %d-byte pasted line (paste %.0f ms), with "
+        "the repaint, worst of 3:\n  ",
+        kLongLineBytes, pasteMs);
+    for (const Key& key : keys) {
+        std::printf(" %s %.2f", key.name, key.worstMs);
+        worst = std::max(worst, key.worstMs);
+    }
+    std::printf(" ms\n");
+    std::printf("worst caret key on a 60 MB line: %.2f ms (target <= %.0f): %s\n", worst,
+                kTargetKeyMs, Verdict(worst <= kTargetKeyMs));
+    return true;
+}
 
 int Run(const BenchHome& /*home*/) {
     const std::string lineBytes = TypicalLogLine();
@@ -103,7 +170,9 @@ int Run(const BenchHome& /*home*/) {
                 eventMedians.back() / eventMedians.front());
     std::printf("append median, largest/smallest log: %.2f (target <= %.1f): %s\n", ratio,
                 kTargetRatio, Verdict(ratio <= kTargetRatio));
-    return 0;
+    windows.clear();
+    Settle();
+    return CaretKeysOnALongLine() ? 0 : 1;
 }
 
 }  // namespace

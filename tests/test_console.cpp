@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QLineEdit>
 #include <QProcess>
 #include <QScrollBar>
@@ -12,6 +16,8 @@
 #include <QWheelEvent>
 #include <chrono>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "console/Banner.h"
 #include "kit/WindowFixture.h"
@@ -134,7 +140,8 @@ TEST(Console, TheOperatorCanEditTheLogText) {
     log.Append("\r");
     log.Append("\nnext\r\n");
     EXPECT_EQ(t.Log(), "new\r\nnext\r\n");
-    EXPECT_EQ(log.LineCount(), 3u);
+    EXPECT_EQ(log.Store().LineAt(4).start, 0u);  // the LF ends the first line
+    EXPECT_EQ(log.Store().LineAt(5).start, 5u);
 }
 
 TEST(Console, ANoticeIsAStopBoxWithOneOkAndTheCallerWaitsForIt) {
@@ -217,8 +224,8 @@ TEST(Console, TheLogScrollsByScreenRows) {
                           QPoint(1, 4 + screenRow * height + height / 2));
         const std::size_t caret = log.Caret();
         if (caret == log.Size()) return 2 * kLines;
-        return static_cast<int>(2 * log.Store().LineIndexOf(caret)) +
-               (log.Store().At(caret) == 'B' ? 1 : 0);
+        const int line = log.Text().left(int(log.Store().LineAt(caret).start)).count("\r\n");
+        return 2 * line + (log.Store().At(caret) == 'B' ? 1 : 0);
     };
     int pages = 1;
     int bottom = rowOnScreen(visible - 1);
@@ -243,6 +250,124 @@ TEST(Console, TheLogScrollsByScreenRows) {
 
     log.verticalScrollBar()->setValue(log.verticalScrollBar()->maximum());  // the thumb at the end
     EXPECT_EQ(rowOnScreen(visible - 1), 2 * kLines);
+}
+
+// What a screen reader reads through Qt's accessibility interfaces: an editable text named
+// "Activity log" with the log's text, any range of it, its screen rows and lines, the caret and
+// the selection; rows deep in a long line agree with the line wrapped from its start.
+TEST(Console, AScreenReaderReadsTheLogAsEditableText) {
+    WindowFixture t;
+    ActivityLog& log = *t.window->Text1;
+    QAccessibleInterface* box = QAccessible::queryAccessibleInterface(&log);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->role(), QAccessible::EditableText);
+    EXPECT_EQ(box->text(QAccessible::Name), "Activity log");
+    EXPECT_TRUE(box->state().editable && box->state().multiLine && box->state().focusable);
+    QAccessibleTextInterface* text = box->textInterface();
+    ASSERT_NE(text, nullptr);
+    ASSERT_NE(box->editableTextInterface(), nullptr);
+    EXPECT_EQ(text->characterCount(), BannerText().size());
+    EXPECT_EQ(text->text(0, text->characterCount()), BannerText());
+    int start = -1;
+    int end = -1;
+    EXPECT_EQ(text->textAtOffset(10, QAccessible::ParagraphBoundary, &start, &end),
+              "Vostrel V1.01 GPRS Demo Version for Globalsat TR-102 trackers.\r\n");
+
+    // A line that wraps into two screen rows, a line of words, and a last line of 100,000
+    // characters that keeps marks.
+    const int usable = log.viewport()->width() - 8;
+    const QString first(int(usable / QFontMetricsF(log.font()).horizontalAdvance('A')) - 1, 'A');
+    QString longLine;
+    while (longLine.size() < 100000) longLine += "words in a long line ";
+    log.SetText(first + " BBBB\r\nab cd. Ef gh.\r\n" + longLine);
+    const int b = first.size() + 1;
+    const int words = b + 6;
+    EXPECT_EQ(text->text(b, b + 4), "BBBB");
+    EXPECT_EQ(text->textAtOffset(0, QAccessible::LineBoundary, &start, &end), first + " ");
+    EXPECT_EQ(text->textAtOffset(b + 1, QAccessible::LineBoundary, &start, &end), "BBBB\r\n");
+    EXPECT_EQ(text->textAtOffset(b + 5, QAccessible::LineBoundary, &start, &end), "BBBB\r\n");
+    EXPECT_EQ(start, b);
+    EXPECT_EQ(text->textAfterOffset(0, QAccessible::LineBoundary, &start, &end), "BBBB\r\n");
+    EXPECT_EQ(text->textBeforeOffset(words, QAccessible::LineBoundary, &start, &end), "BBBB\r\n");
+    EXPECT_EQ(text->textAtOffset(b + 5, QAccessible::ParagraphBoundary, &start, &end),
+              first + " BBBB\r\n");
+    EXPECT_EQ(text->textAtOffset(words + 3, QAccessible::WordBoundary, &start, &end), "cd");
+    EXPECT_EQ(text->textAtOffset(words + 8, QAccessible::SentenceBoundary, &start, &end), "Ef gh.");
+    EXPECT_EQ(text->textAtOffset(words, QAccessible::CharBoundary, &start, &end), "a");
+    const int tail = words + 15;
+    const std::string bytes = longLine.toStdString();
+    std::vector<std::size_t> rowStarts;
+    ForEachRow(bytes, log.Store().Wrap(), [&](std::size_t s, std::size_t) {
+        rowStarts.push_back(s);
+        return true;
+    });
+    ASSERT_GT(rowStarts.size(), 100u);
+    for (const std::size_t row : {std::size_t{1}, rowStarts.size() / 2, rowStarts.size() - 1}) {
+        const std::size_t rowEnd = row + 1 < rowStarts.size() ? rowStarts[row + 1] : bytes.size();
+        const int inside = tail + int(rowStarts[row] + rowEnd) / 2;
+        EXPECT_EQ(text->textAtOffset(inside, QAccessible::LineBoundary, &start, &end).toStdString(),
+                  bytes.substr(rowStarts[row], rowEnd - rowStarts[row]))
+            << "row " << row;
+        EXPECT_EQ(start, tail + int(rowStarts[row]));
+    }
+    EXPECT_EQ(text->text(0, text->characterCount()), log.Text());
+
+    // The caret and the selection, both ways; editing through the interface.
+    text->setCursorPosition(words);
+    EXPECT_EQ(log.Caret(), std::size_t(words));
+    EXPECT_EQ(text->cursorPosition(), words);
+    EXPECT_EQ(text->selectionCount(), 0);
+    text->setSelection(0, b, b + 4);
+    EXPECT_EQ(log.Caret(), std::size_t(b + 4));
+    text->selection(0, &start, &end);
+    EXPECT_EQ(std::make_pair(start, end), std::make_pair(b, b + 4));
+    text->removeSelection(0);
+    EXPECT_EQ(text->selectionCount(), 0);
+    box->editableTextInterface()->replaceText(b, b + 4, "CC");
+    EXPECT_EQ(text->text(b - 1, b + 4), " CC\r\n");
+}
+
+// A listening screen reader is told of every append, where it went and what it was, while the
+// caret stays put; with none listening, no event is made.
+std::vector<std::tuple<QAccessible::Event, int, QString, int>>& Events() {
+    static std::vector<std::tuple<QAccessible::Event, int, QString, int>> events;
+    return events;
+}
+
+void RecordEvent(QAccessibleEvent* event) {
+    if (event->type() == QAccessible::TextInserted) {
+        auto* inserted = static_cast<QAccessibleTextInsertEvent*>(event);
+        Events().emplace_back(event->type(), inserted->changePosition(), inserted->textInserted(),
+                              inserted->cursorPosition());
+    } else if (event->type() == QAccessible::TextCaretMoved) {
+        Events().emplace_back(event->type(),
+                              static_cast<QAccessibleTextCursorEvent*>(event)->cursorPosition(),
+                              QString(), 0);
+    }
+}
+
+TEST(Console, AListeningScreenReaderIsToldOfEveryAppend) {
+    WindowFixture t;
+    ActivityLog& log = *t.window->Text1;
+    const QAccessible::UpdateHandler previous = QAccessible::installUpdateHandler(RecordEvent);
+    Events().clear();
+    log.Append("not heard\r\n");
+    EXPECT_TRUE(Events().empty());
+
+    // As when a screen reader starts listening.
+    QPlatformAccessibility* platform =
+        QGuiApplicationPrivate::platformIntegration()->accessibility();
+    ASSERT_NE(platform, nullptr);
+    platform->setActive(true);
+    ASSERT_TRUE(QAccessible::isActive());
+    const int size = int(log.Size());
+    log.Append("heard\r\n");
+    log.SetCaret(3);
+    platform->setActive(false);
+    QAccessible::installUpdateHandler(previous);
+    using Event = std::tuple<QAccessible::Event, int, QString, int>;
+    EXPECT_EQ(Events(), (std::vector<Event>{{QAccessible::TextInserted, size, "heard\r\n", 0},
+                                            {QAccessible::TextCaretMoved, 3, QString(), 0}}));
 }
 
 // Malformed data sent faster than the operator dismisses notices: every arrival is logged
@@ -338,7 +463,6 @@ TEST(Console, FloodsOfLineEndsStayWithinTheLogCapacity) {
         sender.join();
         EXPECT_LE(store.Size(), kLogCapacity);
         EXPECT_GT(store.Size(), kLogCapacity - (1u << 20));
-        EXPECT_LT(store.IndexBytes(), 1u << 20);
         const std::string log = t.Log();
         EXPECT_EQ(log.rfind(BannerText().toStdString(), 0), 0u);
 

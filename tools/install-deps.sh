@@ -7,7 +7,8 @@ packages=(g++ cmake make qtbase5-dev libqt5svg5-dev libmarble-dev marble-plugins
           marble-data fonts-dejavu-core)
 if [[ "${1:-run}" == "test" ]]; then
   packages+=(googletest libgtest-dev libgmock-dev locales xvfb xauth xdotool
-             x11-utils openbox imagemagick)
+             x11-utils openbox imagemagick qtbase5-private-dev at-spi2-core python3-pyatspi
+             dbus-daemon)
   packages+=(clang-14 libclang-rt-14-dev)  # the fuzz targets (libFuzzer)
 fi
 

@@ -1,5 +1,6 @@
 #include "console/ActivityLog.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -11,6 +12,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+
+#include "console/ActivityLogAccessible.h"
 
 namespace vostrel {
 
@@ -36,6 +39,18 @@ QChar DisplayChar(unsigned char c) {
     return QChar(c);
 }
 
+QString Latin1(std::string_view bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+int Position(std::size_t offset) {
+    return static_cast<int>(std::min<std::size_t>(offset, INT_MAX));
+}
+
+void Announce(QAccessibleEvent&& event) {
+    QAccessible::updateAccessibility(&event);
+}
+
 QString DisplayText(std::string_view bytes) {
     QString text(static_cast<int>(bytes.size()), Qt::Uninitialized);
     QChar* out = text.data();
@@ -46,7 +61,11 @@ QString DisplayText(std::string_view bytes) {
 }  // namespace
 
 ActivityLog::ActivityLog(QWidget* parent) : QAbstractScrollArea(parent) {
+    static const bool accessible =
+        (QAccessible::installFactory(&ActivityLogAccessible::Create), true);
+    static_cast<void>(accessible);
     setObjectName("Text1");
+    setAccessibleName(tr("Activity log"));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFocusPolicy(Qt::StrongFocus);
@@ -72,8 +91,24 @@ void ActivityLog::Append(const QString& addition) {
 
 void ActivityLog::AppendLatin1(std::string_view addition) {
     const std::size_t firstNewRow = text_.RowOf(text_.Size());
-    const LogText::Trim trim = text_.Append(addition);
+    // Only a listening screen reader is told; nothing else is spent on it.
+    const bool listened = QAccessible::isActive();
+    std::string removed;
+    const std::size_t caretBefore = caret_;
+    const std::size_t anchorBefore = anchor_;
+    const LogText::Trim trim = text_.Append(addition, listened ? &removed : nullptr);
     FollowTrim(trim);
+    if (listened) {
+        if (trim.count > 0)
+            Announce(QAccessibleTextRemoveEvent(this, Position(trim.from), Latin1(removed)));
+        if (!addition.empty()) {
+            QAccessibleTextInsertEvent inserted(this, Position(text_.Size() - addition.size()),
+                                                Latin1(addition));
+            inserted.setCursorPosition(Position(caret_));  // the caret stays where it was
+            Announce(std::move(inserted));
+        }
+        AnnounceCaret(caretBefore, anchorBefore);
+    }
     UpdateScrollRange();
     // The view shows the first line after every write; repaint only when what it shows
     // changed.
@@ -85,16 +120,18 @@ void ActivityLog::AppendLatin1(std::string_view addition) {
 }
 
 void ActivityLog::SetText(const QString& text) {
+    const bool listened = QAccessible::isActive();
+    const QString before = listened ? Text() : QString();
     text_.Assign(ToLatin1(text));
     caret_ = anchor_ = 0;
+    if (listened) Announce(QAccessibleTextUpdateEvent(this, 0, before, Text()));
     UpdateScrollRange();
     verticalScrollBar()->setValue(0);
     viewport()->update();
 }
 
 QString ActivityLog::Text() const {
-    const std::string text = text_.Text();
-    return QString::fromLatin1(text.data(), static_cast<int>(text.size()));
+    return Latin1(text_.Text());
 }
 
 void ActivityLog::SetCaret(std::size_t offset) {
@@ -102,12 +139,30 @@ void ActivityLog::SetCaret(std::size_t offset) {
 }
 
 void ActivityLog::Edit(std::size_t from, std::size_t to, std::string_view with) {
-    const LogText::Trim trim = text_.Replace(from, to, with);
+    to = std::min(to, text_.Size());
+    from = std::min(from, to);
+    const bool listened = QAccessible::isActive();
+    const std::string replaced = listened ? text_.Substr(from, to) : std::string();
+    std::string removed;
+    const std::size_t caretBefore = caret_;
+    const std::size_t anchorBefore = anchor_;
+    const LogText::Trim trim = text_.Replace(from, to, with, listened ? &removed : nullptr);
     caret_ = anchor_ = from + with.size();
     FollowTrim(trim);
     UpdateScrollRange();
-    EnsureCaretVisible();
+    EnsureVisible(caret_);
     viewport()->update();
+    if (!listened) return;
+    if (!replaced.empty())
+        Announce(QAccessibleTextRemoveEvent(this, Position(from), Latin1(replaced)));
+    if (!with.empty()) {
+        QAccessibleTextInsertEvent inserted(this, Position(from), Latin1(with));
+        inserted.setCursorPosition(Position(from + with.size()));
+        Announce(std::move(inserted));
+    }
+    if (trim.count > 0)
+        Announce(QAccessibleTextRemoveEvent(this, Position(trim.from), Latin1(removed)));
+    AnnounceCaret(caretBefore, anchorBefore);
 }
 
 // Keeps the caret and the selection on the same text when lines were removed before them.
@@ -203,16 +258,17 @@ void ActivityLog::paintEvent(QPaintEvent* /*event*/) {
 
     const std::size_t top = static_cast<std::size_t>(verticalScrollBar()->value());
     if (top >= text_.RowCount()) return;
-    LogText::RowLine at = text_.LineOfRow(top);
-    std::size_t skip = top - at.firstRow;
+    const LogText::RowLine at = text_.LineOfRow(top);
     LogText::Line line = at.line;
+    // The first row shown may lie deep in a long line: it is found from the line's marks.
+    std::size_t from = text_.RowStart(line, top - at.firstRow);
     int y = kMargin;
     const int bottom = viewport()->height();
     while (y < bottom) {
         const std::string_view bytes = text_.TextOf(line);
-        std::size_t index = 0;
-        ForEachRow(bytes, wrap, [&](std::size_t s, std::size_t e) {
-            if (index++ < skip) return true;
+        ForEachRow(bytes.substr(from), wrap, [&](std::size_t s, std::size_t e) {
+            s += from;
+            e += from;
             const bool lastRow = e == bytes.size();
             const std::size_t rowStart = line.start + s;
             const std::size_t rowEnd = line.start + e;
@@ -250,34 +306,46 @@ void ActivityLog::paintEvent(QPaintEvent* /*event*/) {
         });
         if (line.next == line.end) break;  // the last line
         line = text_.LineAt(line.next);
-        skip = 0;
+        from = 0;
     }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Caret, mouse and keys
 
-std::int64_t ActivityLog::CaretX() const {
-    const LogText::Line line = text_.LineAt(caret_);
-    const std::string_view bytes = text_.TextOf(line);
-    const std::size_t column = caret_ - line.start;
-    std::size_t rowStart = 0;
-    ForEachRow(bytes, text_.Wrap(), [&](std::size_t s, std::size_t) {
-        if (s > column) return false;
-        rowStart = s;
-        return true;
-    });
-    return Advance(bytes.substr(rowStart, column - rowStart));
+std::int64_t ActivityLog::XOf(std::size_t offset) const {
+    const LogText::Line line = text_.LineAt(offset);
+    const std::size_t column = std::min(offset, line.end) - line.start;
+    const std::size_t rowStart = text_.RowOfColumn(line, column).start;
+    return Advance(text_.TextOf(line).substr(rowStart, column - rowStart));
+}
+
+QRect ActivityLog::CharacterBox(std::size_t offset) const {
+    offset = std::min(offset, text_.Size());
+    const std::int64_t row = static_cast<std::int64_t>(text_.RowOf(offset)) -
+                             static_cast<std::int64_t>(verticalScrollBar()->value());
+    const LogText::Line line = text_.LineAt(offset);
+    const int height = RowHeight();
+    const int width =
+        offset < line.end
+            ? static_cast<int>(text_.Wrap().advance[static_cast<unsigned char>(text_.At(offset))] /
+                               kSubpixels)
+            : height / 3;
+    const std::int64_t y = kMargin + row * height;
+    return QRect(kMargin + static_cast<int>(XOf(offset) / kSubpixels),
+                 static_cast<int>(std::clamp<std::int64_t>(y, INT_MIN / 2, INT_MAX / 2)),
+                 std::max(width, 1), height);
 }
 
 std::size_t ActivityLog::OffsetInRow(std::size_t row, std::int64_t x) const {
     const LogText::RowLine at = text_.LineOfRow(std::min(row, text_.RowCount() - 1));
-    const std::string_view bytes = text_.TextOf(at.line);
+    const std::string_view line = text_.TextOf(at.line);
     const std::size_t wanted = std::min(row, text_.RowCount() - 1) - at.firstRow;
-    std::size_t index = 0;
-    std::size_t offset = at.line.start;
+    // From the start of the wanted row: deep in a long line it is found from the marks.
+    const std::size_t from = text_.RowStart(at.line, wanted);
+    const std::string_view bytes = line.substr(from);
+    std::size_t offset = at.line.start + from;
     ForEachRow(bytes, text_.Wrap(), [&](std::size_t s, std::size_t e) {
-        if (index++ < wanted) return true;
         std::int64_t left = 0;
         std::size_t i = s;
         for (; i < e; ++i) {
@@ -287,7 +355,7 @@ std::size_t ActivityLog::OffsetInRow(std::size_t row, std::int64_t x) const {
         }
         // The end of a wrapped row is the start of the next one: stay before its last blank.
         if (i == e && e < bytes.size() && i > s) --i;
-        offset = at.line.start + i;
+        offset = at.line.start + from + i;
         return false;
     });
     return offset;
@@ -301,14 +369,31 @@ std::size_t ActivityLog::OffsetAt(const QPoint& point) const {
 }
 
 void ActivityLog::MoveCaret(std::size_t offset, bool extendSelection) {
-    caret_ = std::min(offset, text_.Size());
-    if (!extendSelection) anchor_ = caret_;
-    EnsureCaretVisible();
-    viewport()->update();
+    Select(extendSelection ? anchor_ : offset, offset);
 }
 
-void ActivityLog::EnsureCaretVisible() {
-    const std::size_t row = text_.RowOf(caret_);
+void ActivityLog::Select(std::size_t anchor, std::size_t caret) {
+    const std::size_t caretBefore = caret_;
+    const std::size_t anchorBefore = anchor_;
+    anchor_ = std::min(anchor, text_.Size());
+    caret_ = std::min(caret, text_.Size());
+    EnsureVisible(caret_);
+    viewport()->update();
+    AnnounceCaret(caretBefore, anchorBefore);
+}
+
+void ActivityLog::AnnounceCaret(std::size_t caretBefore, std::size_t anchorBefore) {
+    if (!QAccessible::isActive()) return;
+    if (caret_ != caretBefore) Announce(QAccessibleTextCursorEvent(this, Position(caret_)));
+    const auto before = std::minmax(caretBefore, anchorBefore);
+    const auto now = std::minmax(caret_, anchor_);
+    if (now != before && (now.first != now.second || before.first != before.second)) {
+        Announce(QAccessibleTextSelectionEvent(this, Position(now.first), Position(now.second)));
+    }
+}
+
+void ActivityLog::EnsureVisible(std::size_t offset) {
+    const std::size_t row = text_.RowOf(offset);
     const std::size_t visible = static_cast<std::size_t>(VisibleRows());
     QScrollBar* bar = verticalScrollBar();
     const std::size_t top = static_cast<std::size_t>(bar->value());
@@ -320,16 +405,13 @@ void ActivityLog::EnsureCaretVisible() {
 }
 
 void ActivityLog::SelectAll() {
-    anchor_ = 0;
-    MoveCaret(text_.Size(), true);
+    Select(0, text_.Size());
 }
 
 void ActivityLog::CopySelection() const {
     const auto [from, to] = std::minmax(caret_, anchor_);
     if (from == to) return;
-    const std::string bytes = text_.Substr(from, to);
-    QApplication::clipboard()->setText(
-        QString::fromLatin1(bytes.data(), static_cast<int>(bytes.size())));
+    QApplication::clipboard()->setText(Latin1(text_.Substr(from, to)));
 }
 
 void ActivityLog::mousePressEvent(QMouseEvent* event) {
@@ -382,7 +464,7 @@ void ActivityLog::keyPressEvent(QKeyEvent* event) {
         const std::size_t row = text_.RowOf(caret_);
         const bool up = key == Qt::Key_Up;
         if (up ? row > 0 : row + 1 < text_.RowCount()) {
-            MoveCaret(OffsetInRow(up ? row - 1 : row + 1, CaretX()), shift);
+            MoveCaret(OffsetInRow(up ? row - 1 : row + 1, XOf(caret_)), shift);
         }
     } else if (key == Qt::Key_Home) {
         MoveCaret(control ? 0 : text_.LineAt(caret_).start, shift);

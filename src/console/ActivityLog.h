@@ -2,6 +2,8 @@
 // operator may type into. The text lives in a LogText (bytes as written, one per character,
 // with an index of lines and wrapped rows); this view lays out only the rows on screen and
 // scrolls by screen rows, so line, page, wheel and thumb all move through every row once.
+// Screen readers see an editable text named "Activity log" (ActivityLogAccessible): its text,
+// caret and selection, and an event for every change, sent only while one is listening.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -31,12 +33,13 @@ class ActivityLog : public QAbstractScrollArea {
     // The whole text, exactly as written and typed.
     QString Text() const;
     std::size_t Size() const { return text_.Size(); }
-    std::size_t LineCount() const { return text_.LineCount(); }
     const LogText& Store() const { return text_; }
 
-    // The operator's caret, as an offset into the text.
+    // The operator's caret, as an offset into the text, and the other end of the selection.
     std::size_t Caret() const { return caret_; }
+    std::size_t Anchor() const { return anchor_; }
     void SetCaret(std::size_t offset);
+    void Select(std::size_t anchor, std::size_t caret);
     // Rows of text the view shows at once.
     int VisibleRows() const;
 
@@ -53,20 +56,25 @@ class ActivityLog : public QAbstractScrollArea {
     void scrollContentsBy(int dx, int dy) override;
 
   private:
+    friend class ActivityLogAccessible;
     void Edit(std::size_t from, std::size_t to, std::string_view with);
     void FollowTrim(const LogText::Trim& trim);
     void UpdateMetrics();
     void UpdateScrollRange();
     void MoveCaret(std::size_t offset, bool extendSelection);
-    void EnsureCaretVisible();
+    void EnsureVisible(std::size_t offset);
+    // Tells a listening screen reader where the caret and the selection are now.
+    void AnnounceCaret(std::size_t caretBefore, std::size_t anchorBefore);
     void SelectAll();
     void CopySelection() const;
     // The row (of the whole text) and the offset under a point of the viewport.
     std::size_t OffsetAt(const QPoint& point) const;
     // The offset in row `row` nearest to `x` (in 1/64 pixel from the row's left edge).
     std::size_t OffsetInRow(std::size_t row, std::int64_t x) const;
-    // The caret's distance from its row's left edge, in 1/64 pixel.
-    std::int64_t CaretX() const;
+    // The distance of `offset` from its row's left edge, in 1/64 pixel.
+    std::int64_t XOf(std::size_t offset) const;
+    // The box of the character at `offset` in viewport coordinates.
+    QRect CharacterBox(std::size_t offset) const;
     std::int64_t Advance(std::string_view text) const;
     int RowHeight() const;
 

@@ -7,10 +7,26 @@ namespace vostrel {
 
 namespace {
 
+// What a line break is, said once: an LF, a CR, or a CR and the LF right after it as one.
+// `after` is the character that follows `before`, -1 when none does.
+bool IsCrLf(char before, int after) {
+    return before == '\r' && after == '\n';
+}
+
+// Whether a line ends between `before` and `after`.
+bool BreakBetween(char before, int after) {
+    return before == '\n' || (before == '\r' && !IsCrLf(before, after));
+}
+
 // Whether position `e` (0 < e <= size) of `s` lies just after a line break.
 bool IsBoundary(std::string_view s, std::size_t e) {
-    const char c = s[e - 1];
-    return c == '\n' || (c == '\r' && (e == s.size() || s[e] != '\n'));
+    return BreakBetween(s[e - 1], e == s.size() ? -1 : s[e]);
+}
+
+// Where the line that ends at `end` of `s` (its break, or the end of `s`) goes on.
+std::size_t AfterBreak(std::string_view s, std::size_t end) {
+    if (end >= s.size()) return end;
+    return end + (end + 1 < s.size() && IsCrLf(s[end], s[end + 1]) ? 2 : 1);
 }
 
 // The largest line boundary in (0, limit] of `s`, 0 when there is none.
@@ -33,22 +49,14 @@ std::size_t FirstBoundaryAfter(std::string_view s, std::size_t from) {
 // offset of its break, next: the offset after it); returns where the unended rest starts.
 template <typename LineFunction>
 std::size_t ForEachEndedLine(std::string_view s, std::size_t from, LineFunction&& line) {
-    const std::size_t n = s.size();
     std::size_t start = from;
-    for (std::size_t i = from; i < n; ++i) {
-        const char c = s[i];
-        if (c == '\n') {
-            line(start, i > start && s[i - 1] == '\r' ? i - 1 : i, i + 1);
-            start = i + 1;
-        } else if (c == '\r' && (i + 1 == n || s[i + 1] != '\n')) {
-            line(start, i, i + 1);
-            start = i + 1;
-        }
+    for (std::size_t i = from; i < s.size(); ++i) {
+        if (!IsBoundary(s, i + 1)) continue;
+        line(start, i > start && IsCrLf(s[i - 1], s[i]) ? i - 1 : i, i + 1);
+        start = i + 1;
     }
     return start;
 }
-
-}  // namespace
 
 std::size_t CountRows(std::string_view line, const WrapMetrics& metrics) {
     std::size_t rows = 0;
@@ -59,13 +67,13 @@ std::size_t CountRows(std::string_view line, const WrapMetrics& metrics) {
     return rows;
 }
 
-LogText::LogText(std::size_t capacity, std::size_t blockTarget)
-    : capacity_(capacity), blockTarget_(std::max<std::size_t>(blockTarget, 1)) {
-    blocks_.emplace_back();
-}
+}  // namespace
 
-std::size_t LogText::IndexBytes() const {
-    return blocks_.capacity() * sizeof(Block) + rest_.capacity() * sizeof(Start);
+LogText::LogText(std::size_t capacity, std::size_t blockTarget, std::size_t markSpacing)
+    : capacity_(capacity),
+      blockTarget_(std::max<std::size_t>(blockTarget, 1)),
+      markSpacing_(std::max<std::size_t>(markSpacing, 1)) {
+    blocks_.emplace_back();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -74,7 +82,7 @@ std::size_t LogText::IndexBytes() const {
 void LogText::Assign(std::string_view text) {
     blocks_.clear();
     blocks_.emplace_back();
-    size_ = breaks_ = rows_ = 0;
+    size_ = rows_ = 0;
     finalStart_ = 0;
     finalRows_ = 1;
     dirty_ = true;
@@ -83,12 +91,13 @@ void LogText::Assign(std::string_view text) {
     head_ = size_;
 }
 
-LogText::Trim LogText::Append(std::string_view addition) {
-    const Trim trim = TrimFor(addition.size());
+LogText::Trim LogText::Append(std::string_view addition, std::string* removed) {
+    const Trim trim = TrimFor(addition.size(), removed);
     if (addition.empty()) return trim;
     // A CR at the end and an LF at the start of the addition are one line break.
     Block* last = &blocks_.back();
-    if (last->Size() > 0 && last->bytes.back() == '\r' && addition.front() == '\n') {
+    if (last->Size() > 0 && IsCrLf(last->bytes.back(), addition.front())) {
+        // (The line the CR ended keeps its end; where it goes on follows from the bytes.)
         last->bytes.push_back('\n');
         ++size_;
         finalStart_ = size_;
@@ -112,12 +121,11 @@ LogText::Trim LogText::Append(std::string_view addition) {
             const Block& finished = blocks_.back();
             for (Start& rest : rest_) {
                 rest.offset += finished.Size();
-                rest.line += finished.breaks;
                 rest.row += finished.rows;
             }
             blocks_.emplace_back();
             blocks_.back().bytes.reserve(std::min(blockTarget_, addition.size()));
-            rest_.push_back({0, 0, 0});
+            rest_.push_back({0, 0});
             continue;
         }
         AppendToLast(addition.substr(0, take));
@@ -132,41 +140,48 @@ void LogText::AppendToLast(std::string_view piece) {
     const std::size_t from = finalStart_ - blockStart;
     last.bytes.append(piece);
     size_ += piece.size();
+    // The unended last line is counted again with what it gained.
+    while (!last.longLines.empty() && last.longLines.back().start >= from)
+        last.longLines.pop_back();
     const std::string_view bytes = last.View();
     const std::size_t rest =
         ForEachEndedLine(bytes, from, [&](std::size_t s, std::size_t e, std::size_t) {
-            const std::size_t rows = RowsOf(bytes.substr(s, e - s));
-            ++last.breaks;
-            ++breaks_;
+            const std::size_t rows = CountLine(last, s, e);
             last.rows += rows;
             rows_ += rows;
         });
     finalStart_ = blockStart + rest;
-    finalRows_ = RowsOf(bytes.substr(rest));
+    finalRows_ = CountLine(last, rest, bytes.size());
 }
 
-LogText::Trim LogText::Replace(std::size_t from, std::size_t to, std::string_view with) {
+LogText::Trim LogText::Replace(std::size_t from, std::size_t to, std::string_view with,
+                               std::string* removed) {
     to = std::min(to, size_);
     from = std::min(from, to);
     if (from < head_) head_ = to <= head_ ? head_ - (to - from) + with.size() : from;
     Splice(from, to, with);
-    return TrimFor(0);
+    return TrimFor(0, removed);
 }
 
-LogText::Trim LogText::TrimFor(std::size_t incoming) {
+LogText::Trim LogText::TrimNeeded(std::size_t incoming) const {
     if (size_ + incoming <= capacity_) return {};
     const std::size_t need = size_ + incoming - capacity_;
     auto lineStart = [this](std::size_t offset) {
         if (offset == 0 || offset >= size_) return std::min(offset, size_);
-        const char before = At(offset - 1);
-        if (before == '\n' || (before == '\r' && At(offset) != '\n')) return offset;
+        if (BreakBetween(At(offset - 1), At(offset))) return offset;
         return NextLineStart(offset);
     };
     const std::size_t from = lineStart(head_);
     if (from >= size_) return {};
     const std::size_t to = lineStart(std::min(from + need, size_));
-    EraseWholeLines(from, to);
     return {from, to - from};
+}
+
+LogText::Trim LogText::TrimFor(std::size_t incoming, std::string* removed) {
+    const Trim trim = TrimNeeded(incoming);
+    if (removed != nullptr) *removed = Substr(trim.from, trim.from + trim.count);
+    EraseWholeLines(trim.from, trim.from + trim.count);
+    return trim;
 }
 
 // Removes [from, to), both line starts, counting only what goes: the blocks keep their other
@@ -174,7 +189,7 @@ LogText::Trim LogText::TrimFor(std::size_t incoming) {
 // joining a CR and an LF into one line break, takes the general way.)
 void LogText::EraseWholeLines(std::size_t from, std::size_t to) {
     if (from >= to) return;
-    if (to >= size_ || (from > 0 && At(from - 1) == '\r' && At(to) == '\n')) {
+    if (to >= size_ || (from > 0 && IsCrLf(At(from - 1), At(to)))) {
         Splice(from, to, {});
         return;
     }
@@ -182,25 +197,23 @@ void LogText::EraseWholeLines(std::size_t from, std::size_t to) {
     const std::size_t first = BlockOf(from);
     const std::size_t last = blocks_.size() - 1;
     std::size_t end = first;
-    Start gone{0, 0, 0};        // all that goes
-    Start goneBefore{0, 0, 0};  // what goes from blocks before the last
+    Start gone{0, 0};        // all that goes
+    Start goneBefore{0, 0};  // what goes from blocks before the last
     // Starts are read before anything changes: each depends only on the blocks before it.
     for (std::size_t start; end < blocks_.size() && (start = StartOf(end).offset) < to; ++end) {
         Block& block = blocks_[end];
         const std::size_t s = std::max(from, start) - start;
         const std::size_t e = std::min(to, start + block.Size()) - start;
-        const std::string_view text = block.View().substr(s, e - s);
-        Start lines{e - s, 0, 0};
-        ForEachEndedLine(text, 0, [&](std::size_t ls, std::size_t le, std::size_t) {
-            ++lines.line;
-            lines.row += RowsOf(text.substr(ls, le - ls));
-        });
-        block.breaks -= lines.line;
+        Start lines{e - s, 0};
+        ForEachEndedLine(block.View().substr(0, e), s,
+                         [&](std::size_t ls, std::size_t le, std::size_t) {
+                             lines.row += RowsIn(block, ls, le);
+                         });
         block.rows -= lines.row;
+        block.DropLines(s, e);
         for (Start* sum : {&gone, end < last ? &goneBefore : nullptr}) {
             if (sum == nullptr) continue;
             sum->offset += lines.offset;
-            sum->line += lines.line;
             sum->row += lines.row;
         }
         if (s == 0) {
@@ -214,7 +227,6 @@ void LogText::EraseWholeLines(std::size_t from, std::size_t to) {
         }
     }
     size_ -= gone.offset;
-    breaks_ -= gone.line;
     rows_ -= gone.row;
     finalStart_ -= gone.offset;
     // Blocks emptied in between go (the last block keeps what follows `to`). What lies after
@@ -234,16 +246,14 @@ void LogText::EraseWholeLines(std::size_t from, std::size_t to) {
     drop(rest_);
     for (std::size_t i = 0; i < first; ++i) {
         rest_[i].offset -= goneBefore.offset;
-        rest_[i].line -= goneBefore.line;
         rest_[i].row -= goneBefore.row;
     }
     for (std::size_t i = kept; i-- > first;) {
         if (i + 1 == blocks_.size()) {
-            rest_[i] = {0, 0, 0};
+            rest_[i] = {0, 0};
         } else {
             const Block& block = blocks_[i];
-            rest_[i] = {rest_[i + 1].offset + block.Size(), rest_[i + 1].line + block.breaks,
-                        rest_[i + 1].row + block.rows};
+            rest_[i] = {rest_[i + 1].offset + block.Size(), rest_[i + 1].row + block.rows};
         }
     }
 }
@@ -263,17 +273,16 @@ void LogText::Splice(std::size_t from, std::size_t to, std::string_view with) {
     while (b + 1 < blocks_.size()) {
         const std::string_view next = blocks_[b + 1].View();
         if (merged.empty()) {
-            if (a == 0 || blocks_[a - 1].View().back() != '\r' || next.front() != '\n') break;
+            if (a == 0 || !IsCrLf(blocks_[a - 1].View().back(), next.front())) break;
             --a;
             merged = blocks_[a].View();
             continue;
         }
-        if (merged.back() == '\n' || (merged.back() == '\r' && next.front() != '\n')) break;
+        if (BreakBetween(merged.back(), next.front())) break;
         merged += next;
         ++b;
     }
-    if (a > 0 && !merged.empty() && merged.front() == '\n' &&
-        blocks_[a - 1].View().back() == '\r') {
+    if (a > 0 && !merged.empty() && IsCrLf(blocks_[a - 1].View().back(), merged.front())) {
         --a;
         merged.insert(0, blocks_[a].View());
     }
@@ -282,7 +291,6 @@ void LogText::Splice(std::size_t from, std::size_t to, std::string_view with) {
     const std::size_t oldSize = size_;
     for (std::size_t i = a; i <= b; ++i) {
         size_ -= blocks_[i].Size();
-        breaks_ -= blocks_[i].breaks;
         rows_ -= blocks_[i].rows;
     }
     std::vector<Block> pieces;
@@ -311,7 +319,6 @@ void LogText::Splice(std::size_t from, std::size_t to, std::string_view with) {
         size_ += blocks_[i].Size();
         if (i == lastIndex) continue;
         Count(blocks_[i], false);
-        breaks_ += blocks_[i].breaks;
         rows_ += blocks_[i].rows;
     }
     if (!touchesLast) {
@@ -322,29 +329,51 @@ void LogText::Splice(std::size_t from, std::size_t to, std::string_view with) {
     // The last block holds the unended last line: count it again. When the old last block went
     // without a replacement, the block before it (counted as a middle block) is last now.
     Block& last = blocks_[lastIndex];
-    if (inserted == 0 || lastIndex < a) {
-        breaks_ -= last.breaks;
-        rows_ -= last.rows;
-    }
+    if (inserted == 0 || lastIndex < a) rows_ -= last.rows;
     Count(last, true);
-    breaks_ += last.breaks;
     rows_ += last.rows;
 }
 
-// Counts the line breaks of `block` and the rows of the lines they end; for the last block also
-// where its unended last line starts and that line's rows.
+// Counts the rows of the lines ended by a break in `block`; for the last block also where its
+// unended last line starts and that line's rows.
 void LogText::Count(Block& block, bool last) {
-    block.breaks = 0;
     block.rows = 0;
-    const std::string_view bytes = block.View();
-    const std::size_t rest =
-        ForEachEndedLine(bytes, 0, [&](std::size_t s, std::size_t e, std::size_t) {
-            ++block.breaks;
-            block.rows += RowsOf(bytes.substr(s, e - s));
-        });
+    block.longLines.clear();
+    const std::size_t size = block.Size();
+    const std::size_t rest = ForEachEndedLine(
+        block.View(), 0,
+        [&](std::size_t s, std::size_t e, std::size_t) { block.rows += CountLine(block, s, e); });
     if (last) {
-        finalStart_ = size_ - bytes.size() + rest;
-        finalRows_ = RowsOf(bytes.substr(rest));
+        finalStart_ = size_ - size + rest;
+        finalRows_ = CountLine(block, rest, size);
+    }
+}
+
+std::size_t LogText::CountLine(Block& block, std::size_t start, std::size_t end) const {
+    const std::string_view line = block.View().substr(start, end - start);
+    if (line.size() <= markSpacing_) return RowsOf(line);
+    LongLine record{start, end, 0, {}};
+    std::size_t nextMark = 0;
+    ForEachRow(line, wrap_, [&](std::size_t s, std::size_t) {
+        if (s >= nextMark) {
+            record.marks.push_back({s, record.rows});
+            nextMark = s + markSpacing_;
+        }
+        ++record.rows;
+        return true;
+    });
+    const std::size_t rows = record.rows;
+    block.longLines.push_back(std::move(record));
+    return rows;
+}
+
+void LogText::Block::DropLines(std::size_t from, std::size_t to) {
+    std::erase_if(longLines,
+                  [&](const LongLine& line) { return line.start >= from && line.start < to; });
+    for (LongLine& line : longLines) {
+        if (line.start < to) continue;
+        line.start -= to - from;
+        line.end -= to - from;
     }
 }
 
@@ -377,11 +406,10 @@ void LogText::Recount() {
 void LogText::EnsurePrefix() const {
     if (!dirty_ && rest_.size() == blocks_.size()) return;
     rest_.resize(blocks_.size());
-    Start rest{0, 0, 0};
+    Start rest{0, 0};
     rest_.back() = rest;
     for (std::size_t i = blocks_.size() - 1; i-- > 0;) {
         rest.offset += blocks_[i].Size();
-        rest.line += blocks_[i].breaks;
         rest.row += blocks_[i].rows;
         rest_[i] = rest;
     }
@@ -396,8 +424,7 @@ LogText::Start LogText::StartOf(std::size_t block) const {
 LogText::Start LogText::StartFrom(std::size_t block) const {
     const Block& last = blocks_.back();
     const Start& rest = rest_[block];
-    return {size_ - last.Size() - rest.offset, breaks_ - last.breaks - rest.line,
-            rows_ - last.rows - rest.row};
+    return {size_ - last.Size() - rest.offset, rows_ - last.rows - rest.row};
 }
 
 // The last block whose start (as `field` picks it) is at or before `value`.
@@ -419,10 +446,6 @@ std::size_t LogText::LastBlockStartingBy(std::size_t value, Field field) const {
 
 std::size_t LogText::BlockOf(std::size_t offset) const {
     return LastBlockStartingBy(offset, [](const Start& s) { return s.offset; });
-}
-
-std::size_t LogText::BlockOfLine(std::size_t line) const {
-    return LastBlockStartingBy(line, [](const Start& s) { return s.line; });
 }
 
 std::size_t LogText::BlockOfRow(std::size_t row) const {
@@ -460,13 +483,10 @@ std::size_t LogText::NextLineStart(std::size_t offset) const {
     const std::size_t b = BlockOf(offset);
     const std::string_view bytes = BlockView(b);
     const std::size_t start = StartOf(b).offset;
-    for (std::size_t i = offset - start; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (c == '\n' || (c == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n'))) {
-            return start + i + 1;
-        }
+    if (const LongLine* line = LongLineAt(b, offset - start)) {
+        return start + AfterBreak(bytes, line->end);
     }
-    return start + bytes.size();
+    return start + FirstBoundaryAfter(bytes, offset - start);
 }
 
 LogText::Line LogText::LineAt(std::size_t offset) const {
@@ -475,47 +495,93 @@ LogText::Line LogText::LineAt(std::size_t offset) const {
     const std::size_t b = BlockOf(offset);
     const std::string_view bytes = BlockView(b);
     const std::size_t blockStart = StartOf(b).offset;
-    std::size_t start = blockStart;
-    for (std::size_t i = offset - blockStart; i > 0; --i) {
-        const char c = bytes[i - 1];
-        if (c == '\n' || (c == '\r' && bytes[i] != '\n')) {
-            start = blockStart + i;
-            break;
-        }
+    if (const LongLine* line = LongLineAt(b, offset - blockStart)) {
+        return {blockStart + line->start, blockStart + line->end,
+                blockStart + AfterBreak(bytes, line->end)};
     }
-    const std::size_t next = NextLineStart(start);
-    std::size_t end = next;
-    if (end > start && bytes[end - blockStart - 1] == '\n') --end;
-    if (end > start && bytes[end - blockStart - 1] == '\r') --end;
-    return {start, end, next};
-}
-
-std::size_t LogText::LineIndexOf(std::size_t offset) const {
-    offset = std::min(offset, size_);
-    if (offset >= finalStart_) return breaks_;
-    const std::size_t b = BlockOf(offset);
-    const std::string_view bytes = BlockView(b);
-    std::size_t index = StartOf(b).line;
-    ForEachEndedLine(bytes.substr(0, offset - StartOf(b).offset + 1), 0,
-                     [&](std::size_t, std::size_t, std::size_t next) {
-                         if (StartOf(b).offset + next <= offset) ++index;
-                     });
-    return index;
-}
-
-LogText::Line LogText::LineByIndex(std::size_t index) const {
-    if (index >= breaks_) return {finalStart_, size_, size_};
-    const std::size_t b = BlockOfLine(index);
-    std::size_t skip = index - StartOf(b).line;
-    std::size_t offset = StartOf(b).offset;
-    while (skip-- > 0) offset = NextLineStart(offset);
-    return LineAt(offset);
+    // A line no longer than the mark spacing.
+    std::size_t start = offset - blockStart;
+    while (start > 0 && !IsBoundary(bytes, start)) --start;
+    std::size_t end = start;
+    while (end < bytes.size() && !IsBoundary(bytes, end + 1)) ++end;
+    if (end < bytes.size() && end > start && IsCrLf(bytes[end - 1], bytes[end])) --end;
+    return {blockStart + start, blockStart + end, blockStart + AfterBreak(bytes, end)};
 }
 
 std::string_view LogText::TextOf(const Line& line) const {
     if (line.start >= line.end) return {};
     const std::size_t b = BlockOf(line.start);
     return BlockView(b).substr(line.start - StartOf(b).offset, line.end - line.start);
+}
+
+const LogText::LongLine* LogText::LongLineAt(std::size_t block, std::size_t offset) const {
+    const Block& in = blocks_[block];
+    const auto after = std::upper_bound(
+        in.longLines.begin(), in.longLines.end(), offset,
+        [](std::size_t value, const LongLine& line) { return value < line.start; });
+    if (after == in.longLines.begin()) return nullptr;
+    const LongLine& line = *std::prev(after);
+    return offset < AfterBreak(in.View(), line.end) ? &line : nullptr;
+}
+
+const LogText::LongLine* LogText::LongLineOf(const Line& line) const {
+    if (line.end - line.start <= markSpacing_) return nullptr;
+    const std::size_t b = BlockOf(line.start);
+    return LongLineAt(b, line.start - StartOf(b).offset);
+}
+
+std::size_t LogText::RowsIn(const Block& block, std::size_t start, std::size_t end) const {
+    if (end - start > markSpacing_) {
+        for (const LongLine& line : block.longLines) {
+            if (line.start == start) return line.rows;
+        }
+    }
+    return RowsOf(block.View().substr(start, end - start));
+}
+
+std::size_t LogText::RowsOfLine(const Line& line) const {
+    const LongLine* long_ = LongLineOf(line);
+    return long_ != nullptr ? long_->rows : RowsOf(TextOf(line));
+}
+
+LogText::RowInLine LogText::RowOfColumn(const Line& line, std::size_t column) const {
+    const std::string_view text = TextOf(line);
+    column = std::min(column, text.size());
+    Mark from{0, 0};
+    if (const LongLine* long_ = LongLineOf(line)) {
+        const auto after =
+            std::upper_bound(long_->marks.begin(), long_->marks.end(), column,
+                             [](std::size_t value, const Mark& m) { return value < m.column; });
+        from = *std::prev(after);
+    }
+    RowInLine found{from.row, from.column};
+    std::size_t index = from.row;
+    ForEachRow(text.substr(from.column), wrap_, [&](std::size_t s, std::size_t) {
+        if (from.column + s > column) return false;
+        found = {index++, from.column + s};
+        return true;
+    });
+    return found;
+}
+
+std::size_t LogText::RowStart(const Line& line, std::size_t row) const {
+    const std::string_view text = TextOf(line);
+    Mark from{0, 0};
+    if (const LongLine* long_ = LongLineOf(line)) {
+        const auto after =
+            std::upper_bound(long_->marks.begin(), long_->marks.end(), row,
+                             [](std::size_t value, const Mark& m) { return value < m.row; });
+        from = *std::prev(after);
+    }
+    std::size_t start = from.column;
+    std::size_t index = from.row;
+    ForEachRow(text.substr(from.column), wrap_, [&](std::size_t s, std::size_t) {
+        if (index > row) return false;
+        start = from.column + s;
+        ++index;
+        return true;
+    });
+    return start;
 }
 
 std::size_t LogText::RowOf(std::size_t offset) const {
@@ -528,19 +594,11 @@ std::size_t LogText::RowOf(std::size_t offset) const {
         row = StartOf(b).row;
         for (std::size_t s = StartOf(b).offset; s < line.start;) {
             const Line before = LineAt(s);
-            row += RowsOf(TextOf(before));
+            row += RowsOfLine(before);
             s = before.next;
         }
     }
-    std::size_t within = 0;
-    std::size_t index = 0;
-    const std::size_t column = offset - line.start;
-    ForEachRow(TextOf(line), wrap_, [&](std::size_t s, std::size_t) {
-        if (s > column) return false;
-        within = index++;
-        return true;
-    });
-    return row + within;
+    return row + RowOfColumn(line, offset - line.start).index;
 }
 
 LogText::RowLine LogText::LineOfRow(std::size_t row) const {
@@ -549,7 +607,7 @@ LogText::RowLine LogText::LineOfRow(std::size_t row) const {
     std::size_t first = StartOf(b).row;
     for (std::size_t s = StartOf(b).offset;;) {
         const Line line = LineAt(s);
-        const std::size_t rows = RowsOf(TextOf(line));
+        const std::size_t rows = RowsOfLine(line);
         if (row < first + rows || line.next >= size_) return {line, first};
         first += rows;
         s = line.next;
@@ -558,13 +616,13 @@ LogText::RowLine LogText::LineOfRow(std::size_t row) const {
 
 std::size_t LogText::StepBack(std::size_t offset) const {
     if (offset == 0) return 0;
-    if (offset >= 2 && At(offset - 1) == '\n' && At(offset - 2) == '\r') return offset - 2;
+    if (offset >= 2 && IsCrLf(At(offset - 2), At(offset - 1))) return offset - 2;
     return offset - 1;
 }
 
 std::size_t LogText::StepForward(std::size_t offset) const {
     if (offset >= size_) return size_;
-    if (At(offset) == '\r' && offset + 1 < size_ && At(offset + 1) == '\n') return offset + 2;
+    if (offset + 1 < size_ && IsCrLf(At(offset), At(offset + 1))) return offset + 2;
     return offset + 1;
 }
 
