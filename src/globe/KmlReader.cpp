@@ -73,9 +73,14 @@ KmlPosition ReadKmlPlacemark(const QString& path) {
     if (!file.open(QIODevice::ReadOnly)) {
         Fail(path, QStringLiteral("the file cannot be opened (%1)").arg(file.errorString()));
     }
-    if (file.size() == 0 && info.isFile()) Fail(path, QStringLiteral("the file is empty"));
+    // Never more than the limit in memory or through the parser, whatever the file claims.
+    const QByteArray text = file.read(kMaxKmlBytes + 1);
+    if (text.size() > kMaxKmlBytes) {
+        Fail(path, QStringLiteral("the file is larger than %1 bytes").arg(kMaxKmlBytes));
+    }
+    if (text.isEmpty() && info.isFile()) Fail(path, QStringLiteral("the file is empty"));
 
-    QXmlStreamReader xml(&file);
+    QXmlStreamReader xml(text);
     QString kmlNamespace;
     // Local names of the open elements; an element outside the KML namespace is an empty name.
     std::vector<QString> open;
