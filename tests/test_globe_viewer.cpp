@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <marble/FileManager.h>
 #include <marble/LayerInterface.h>
+#include <marble/MarbleDirs.h>
 #include <marble/MarbleMap.h>
 #include <marble/MarbleModel.h>
 #include <marble/RenderState.h>
@@ -28,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -386,6 +388,72 @@ TEST_F(GlobeViewerTest, MapThatCannotCompleteIsAFailureNotAnEndlessWait) {
     }
     Map().Map()->removeLayer(&broken);
     EXPECT_NE(message.find("missing: Broken layer"), std::string::npos) << message;
+}
+
+// Map data that never finishes loading (here a file that does not exist, which Marble waits
+// for forever) ends in a failure with a reason, not an endless wait.
+TEST_F(GlobeViewerTest, MapDataThatNeverLoadsIsAFailureWithinTheLimit) {
+    object_.reset();
+    GlobeViewer viewer(nullptr, std::chrono::seconds(3));
+    viewer.Map()->Model()->fileManager()->addFile(QStringLiteral("naturalearth/absent.pn2"),
+                                                  QString(), {}, Marble::MapDocument);
+    std::string message;
+    QElapsedTimer clock;
+    clock.start();
+    while (message.empty() && clock.elapsed() < 60'000) {
+        message = ViewerErrorOf([&] {
+            if (viewer.IsViewerReady() != 0) throw ViewerError("ready");
+        });
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(message, "The globe's map did not finish loading within 3 s");
+}
+
+// Where the offline map's theme cannot be written (as with a read-only home: a file where a
+// folder should be; as root, permission bits would not stop the writes), the globe still
+// becomes ready: on its own map from a private temporary folder or, without one, on the
+// installed plain map.
+TEST_F(GlobeViewerTest, UnwritableMapFolderStillGivesAGlobe) {
+    object_.reset();
+    const QString data = QDir::homePath() + QStringLiteral("/.local/share");
+    const QString userMaps = data + QStringLiteral("/marble");
+    const QByteArray tmp = qgetenv("TMPDIR");
+    const QString notAFolder = dir_.filePath("not-a-folder");
+    WriteFile(notAFolder, "x");
+    struct Case {
+        const char* label;
+        QString file;  // made a plain file
+        bool noTemp;   // no temporary folder either
+        const char* theme;
+    };
+    // Without a temporary folder first: once made, this process keeps using it.
+    const Case cases[] = {
+        {"no temporary folder either", userMaps, true, "earth/plain/plain.dgml"},
+        {"Marble's user folder a file", userMaps, false, kOfflineMapTheme},
+        {"the theme's folder a file", userMaps + "/maps/earth/vostrel-offline", false,
+         kOfflineMapTheme},
+        {"the data folder a file", data, false, kOfflineMapTheme},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        QDir(userMaps).removeRecursively();
+        QDir(c.file).removeRecursively();
+        QDir().mkpath(QFileInfo(c.file).path());
+        WriteFile(c.file, "not a folder");
+        if (c.noTemp) qputenv("TMPDIR", QFile::encodeName(notAFolder));
+        Create();
+        EXPECT_EQ(Map().MapThemeId().toStdString(), c.theme);
+        WaitUntilReady();
+        EXPECT_EQ(Marble::MarbleDirs::localPath().startsWith(QDir::homePath()), c.noTemp);
+        object_.reset();
+        QFile::remove(c.file);
+        qunsetenv("XDG_DATA_HOME");
+        if (tmp.isEmpty()) {
+            qunsetenv("TMPDIR");
+        } else {
+            qputenv("TMPDIR", tmp);
+        }
+    }
 }
 
 // ------------------------------------------------------------------------------------------
