@@ -22,6 +22,7 @@
 
 #include "core/Errors.h"
 #include "globe/MapTheme.h"
+#include "globe/TileGuard.h"
 
 namespace vostrel {
 
@@ -70,6 +71,7 @@ QString DescribeUnfinished(const Marble::RenderState& state) {
 
 GlobeMap::GlobeMap(QWidget* parent) : QWidget(parent) {
     LimitPlugins();
+    TileGuard::Instance();  // before the street map can fetch a tile
     // Before the model, which takes Marble's user data folder as it is when it is made.
     const QString installError = InstallOfflineTheme();
     model_ = std::make_unique<Marble::MarbleModel>();
@@ -140,6 +142,9 @@ void GlobeMap::SetStreetMap(bool on) {
     if (on) {
         ApplyTheme(QLatin1String(kStreetMapTheme));
         if (MapThemeId() != QLatin1String(kStreetMapTheme)) return;  // not installed
+        // Marble trims the cache to the limit when it starts watching it (and, during a run,
+        // removes what was there before the run, oldest first).
+        model_->setPersistentTileCacheLimit(kTileCacheLimitKiB);
         model_->setWorkOffline(false);
     } else {
         model_->setWorkOffline(true);
