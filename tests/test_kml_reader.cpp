@@ -1,5 +1,6 @@
 // The KML snapshot reader, without an application object.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -151,6 +152,11 @@ TEST(ReadKmlPlacemark, RefusesWhatItCannotShowWithPathAndReason) {
     }
     const std::string folder = ViewerErrorOf([&] { ReadKmlPlacemark(dir.path()); });
     EXPECT_NE(folder.find("folder"), std::string::npos) << folder;
+    // A FIFO with no writer: refused at once, not waited on.
+    const QString fifo = dir.filePath("fifo.kml");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const std::string pipe = ViewerErrorOf([&] { ReadKmlPlacemark(fifo); });
+    EXPECT_NE(pipe.find("not a regular file"), std::string::npos) << pipe;
 }
 
 }  // namespace

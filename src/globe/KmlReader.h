@@ -24,11 +24,11 @@ struct KmlPosition {
 };
 
 // Reads the KML file at `path` and returns its first Point placemark. Throws ViewerError with
-// "<path>: <reason>" when the file can't be read, is larger than kMaxKmlBytes, is not well-formed
-// XML, is not KML 2.2 (root element `kml` in one of the two namespaces above), or has no Point
-// placemark, or when that Point's coordinates are not "longitude,latitude[,altitude]" with finite
-// numbers, longitude in [-180, 180] and latitude in [-90, 90] (values outside are refused, never
-// wrapped).
+// "<path>: <reason>" when the file can't be read, is not a regular file (or a link to one), is
+// larger than kMaxKmlBytes, is not well-formed XML, is not KML 2.2 (root element `kml` in one of
+// the two namespaces above), or has no Point placemark, or when that Point's coordinates are not
+// "longitude,latitude[,altitude]" with finite numbers, longitude in [-180, 180] and latitude in
+// [-90, 90] (values outside are refused, never wrapped). Never waits: a FIFO is refused at once.
 KmlPosition ReadKmlPlacemark(const QString& path);
 
 }  // namespace vostrel
