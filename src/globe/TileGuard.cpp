@@ -64,7 +64,6 @@ bool TileGuard::eventFilter(QObject* watched, QEvent* event) {
 
 void TileGuard::Watch(QNetworkReply* reply) {
     if (reply->isFinished()) return;
-    ++watched_;
     // Qt stops reading from the server while this much waits unread (Marble reads only at the
     // end), so an oversized reply never holds much more than the limit.
     reply->setReadBufferSize(limits_.maxBytes + 1);

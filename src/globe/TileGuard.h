@@ -39,8 +39,7 @@ class TileGuard : public QObject {
     void SetLimits(const TileLimits& limits) { limits_ = limits; }
     const TileLimits& Limits() const { return limits_; }
 
-    // Replies watched and dropped so far.
-    int Watched() const { return watched_; }
+    // Replies dropped so far, by reason.
     int Refused(TileRefusal why) const { return refused_[static_cast<std::size_t>(why)]; }
 
   protected:
@@ -55,7 +54,6 @@ class TileGuard : public QObject {
     void Refuse(QNetworkReply* reply, TileRefusal why);
 
     TileLimits limits_;
-    int watched_ = 0;
     std::array<int, kTileRefusalKinds> refused_{};
 };
 
