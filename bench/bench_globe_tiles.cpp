@@ -205,7 +205,7 @@ int Run(const BenchHome& home) {
     LoopbackTileServer tiles;
     if (!tiles.Listening()) throw std::runtime_error("the tile server cannot listen");
     const QString homePath = QString::fromStdString(home.Path());
-    const QString installed = InstallLoopbackStreetTheme(homePath, tiles.Port());
+    const QString installed = InstallLoopbackStreetTheme(tiles.Port());
     if (!installed.isEmpty()) throw std::runtime_error(installed.toStdString());
     std::printf("   street map theme of the scratch home fetching from 127.0.0.1:%u\n",
                 tiles.Port());

@@ -511,7 +511,7 @@ int GreenPixels(const QImage& image) {
 TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) {
     LoopbackTileServer tiles;
     ASSERT_TRUE(tiles.Listening());
-    ASSERT_EQ(InstallLoopbackStreetTheme(QDir::homePath(), tiles.Port()).toStdString(), "");
+    ASSERT_EQ(InstallLoopbackStreetTheme(tiles.Port()).toStdString(), "");
     WaitUntilReady();
     Show(2.2945, 48.8584);
     test::ClearNetActivity();
@@ -576,7 +576,7 @@ qint64 BytesUnder(const QString& folder) {
 TEST_F(GlobeViewerTest, HostileTileServerCostsOnlyItsTiles) {
     LoopbackTileServer tiles;
     ASSERT_TRUE(tiles.Listening());
-    ASSERT_EQ(InstallLoopbackStreetTheme(QDir::homePath(), tiles.Port()).toStdString(), "");
+    ASSERT_EQ(InstallLoopbackStreetTheme(tiles.Port()).toStdString(), "");
     const QString cache =
         QDir::homePath() + QStringLiteral("/.local/share/marble/maps/earth/openstreetmap");
     // Left from earlier runs: 180 MiB of tiles (sparse files), over the limit.

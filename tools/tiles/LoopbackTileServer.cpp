@@ -159,9 +159,9 @@ void LoopbackTileServer::Answer(QTcpSocket* socket) {
     socket->disconnectFromHost();
 }
 
-QString InstallLoopbackStreetTheme(const QString& home, quint16 port) {
+QString InstallLoopbackStreetTheme(quint16 port) {
     const QString from = Marble::MarbleDirs::systemPath() + QLatin1String(kStreetTheme);
-    const QString to = home + QStringLiteral("/.local/share/marble") + QLatin1String(kStreetTheme);
+    const QString to = Marble::MarbleDirs::localPath() + QLatin1String(kStreetTheme);
     QDirIterator files(from, QDir::Files, QDirIterator::Subdirectories);
     while (files.hasNext()) {
         const QString source = files.next();

@@ -64,9 +64,9 @@ class LoopbackTileServer : public QObject {
     int replyTimes_ = 0;
 };
 
-// Copies the installed street map theme into `home`'s user map folder (where it overrides the
-// installed one) with every download address pointing at 127.0.0.1:`port`. Returns "" or the
-// reason it could not.
-QString InstallLoopbackStreetTheme(const QString& home, quint16 port);
+// Copies the installed street map theme into Marble's user data folder (where it overrides the
+// installed one; ~/.local/share/marble unless XDG_DATA_HOME says otherwise) with every download
+// address pointing at 127.0.0.1:`port`. Returns "" or the reason it could not.
+QString InstallLoopbackStreetTheme(quint16 port);
 
 }  // namespace vostrel
