@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <marble/FileManager.h>
 #include <marble/LayerInterface.h>
+#include <marble/MarbleDirs.h>
 #include <marble/MarbleMap.h>
 #include <marble/MarbleModel.h>
 #include <marble/RenderState.h>
@@ -17,10 +18,13 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -28,6 +32,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -39,6 +45,7 @@
 #include "globe/GlobeWindow.h"
 #include "globe/KmlReader.h"
 #include "globe/MapTheme.h"
+#include "globe/TileGuard.h"
 #include "kit/TestKit.h"
 #include "support/NetGuard.h"
 #include "tiles/LoopbackTileServer.h"
@@ -388,6 +395,72 @@ TEST_F(GlobeViewerTest, MapThatCannotCompleteIsAFailureNotAnEndlessWait) {
     EXPECT_NE(message.find("missing: Broken layer"), std::string::npos) << message;
 }
 
+// Map data that never finishes loading (here a file that does not exist, which Marble waits
+// for forever) ends in a failure with a reason, not an endless wait.
+TEST_F(GlobeViewerTest, MapDataThatNeverLoadsIsAFailureWithinTheLimit) {
+    object_.reset();
+    GlobeViewer viewer(nullptr, std::chrono::seconds(3));
+    viewer.Map()->Model()->fileManager()->addFile(QStringLiteral("naturalearth/absent.pn2"),
+                                                  QString(), {}, Marble::MapDocument);
+    std::string message;
+    QElapsedTimer clock;
+    clock.start();
+    while (message.empty() && clock.elapsed() < 60'000) {
+        message = ViewerErrorOf([&] {
+            if (viewer.IsViewerReady() != 0) throw ViewerError("ready");
+        });
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(message, "The globe's map did not finish loading within 3 s");
+}
+
+// Where the offline map's theme cannot be written (as with a read-only home: a file where a
+// folder should be; as root, permission bits would not stop the writes), the globe still
+// becomes ready: on its own map from a private temporary folder or, without one, on the
+// installed plain map.
+TEST_F(GlobeViewerTest, UnwritableMapFolderStillGivesAGlobe) {
+    object_.reset();
+    const QString data = QDir::homePath() + QStringLiteral("/.local/share");
+    const QString userMaps = data + QStringLiteral("/marble");
+    const QByteArray tmp = qgetenv("TMPDIR");
+    const QString notAFolder = dir_.filePath("not-a-folder");
+    WriteFile(notAFolder, "x");
+    struct Case {
+        const char* label;
+        QString file;  // made a plain file
+        bool noTemp;   // no temporary folder either
+        const char* theme;
+    };
+    // Without a temporary folder first: once made, this process keeps using it.
+    const Case cases[] = {
+        {"no temporary folder either", userMaps, true, "earth/plain/plain.dgml"},
+        {"Marble's user folder a file", userMaps, false, kOfflineMapTheme},
+        {"the theme's folder a file", userMaps + "/maps/earth/vostrel-offline", false,
+         kOfflineMapTheme},
+        {"the data folder a file", data, false, kOfflineMapTheme},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        QDir(userMaps).removeRecursively();
+        QDir(c.file).removeRecursively();
+        QDir().mkpath(QFileInfo(c.file).path());
+        WriteFile(c.file, "not a folder");
+        if (c.noTemp) qputenv("TMPDIR", QFile::encodeName(notAFolder));
+        Create();
+        EXPECT_EQ(Map().MapThemeId().toStdString(), c.theme);
+        WaitUntilReady();
+        EXPECT_EQ(Marble::MarbleDirs::localPath().startsWith(QDir::homePath()), c.noTemp);
+        object_.reset();
+        QFile::remove(c.file);
+        qunsetenv("XDG_DATA_HOME");
+        if (tmp.isEmpty()) {
+            qunsetenv("TMPDIR");
+        } else {
+            qputenv("TMPDIR", tmp);
+        }
+    }
+}
+
 // ------------------------------------------------------------------------------------------
 // The network
 
@@ -438,7 +511,7 @@ int GreenPixels(const QImage& image) {
 TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) {
     LoopbackTileServer tiles;
     ASSERT_TRUE(tiles.Listening());
-    ASSERT_EQ(InstallLoopbackStreetTheme(QDir::homePath(), tiles.Port()).toStdString(), "");
+    ASSERT_EQ(InstallLoopbackStreetTheme(tiles.Port()).toStdString(), "");
     WaitUntilReady();
     Show(2.2945, 48.8584);
     test::ClearNetActivity();
@@ -484,6 +557,83 @@ TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) 
     EXPECT_TRUE(WaitFor([&] { return TownNamesLoaded(); }, 20000)) << "towns back offline";
     settings.sync();
     EXPECT_EQ(settings.value(QStringLiteral("globe/streetMap")).toString(), "false");
+}
+
+qint64 BytesUnder(const QString& folder) {
+    qint64 bytes = 0;
+    QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        files.next();
+        bytes += files.fileInfo().size();
+    }
+    return bytes;
+}
+
+// A hostile or broken tile server costs the street map the tiles it spoils, nothing more:
+// oversized and endless replies are cut off, a small picture of a huge image is never decoded,
+// a reply that never ends in time is dropped, none of them reaches the tile cache on disk, and
+// good tiles still show. The cache on disk is held to its limit.
+TEST_F(GlobeViewerTest, HostileTileServerCostsOnlyItsTiles) {
+    LoopbackTileServer tiles;
+    ASSERT_TRUE(tiles.Listening());
+    ASSERT_EQ(InstallLoopbackStreetTheme(tiles.Port()).toStdString(), "");
+    const QString cache =
+        QDir::homePath() + QStringLiteral("/.local/share/marble/maps/earth/openstreetmap");
+    // Left from earlier runs: 180 MiB of tiles (sparse files), over the limit.
+    const QStringList earlier = {cache + "/15/1/1.png", cache + "/15/1/2.png",
+                                 cache + "/15/1/3.png"};
+    for (const QString& name : earlier) {
+        QDir().mkpath(QFileInfo(name).path());
+        QFile old(name);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.resize(60 << 20));
+    }
+    TileGuard& guard = TileGuard::Instance();
+    const TileLimits limits = guard.Limits();
+    TileLimits quick = limits;
+    quick.deadline = std::chrono::seconds(2);
+    guard.SetLimits(quick);
+
+    WaitUntilReady();
+    Show(2.2945, 48.8584);
+    globe_->Window()->StreetMapSwitch()->click();
+    ASSERT_TRUE(WaitFor([&] { return GreenPixels(Picture()) > 5000; }, 20000));
+    EXPECT_TRUE(
+        WaitFor([&] { return BytesUnder(cache) <= qint64{kTileCacheLimitKiB} * 1024; }, 20000))
+        << BytesUnder(cache) << " bytes in the tile cache";
+
+    struct Case {
+        const char* what;
+        TileReply reply;
+        TileRefusal refusal;
+        double longitude, latitude;  // somewhere no tile was fetched yet
+    };
+    const Case cases[] = {
+        {"oversized", TileReply::Oversized, TileRefusal::TooLarge, 13.405, 52.52},
+        {"endless", TileReply::Endless, TileRefusal::TooLarge, -3.7038, 40.4168},
+        {"huge image", TileReply::HugeImage, TileRefusal::PictureTooLarge, 12.4964, 41.9028},
+        {"slow", TileReply::Slow, TileRefusal::TooSlow, 18.0686, 59.3293},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int before = guard.Refused(c.refusal);
+        tiles.SetReply(c.reply);
+        Show(c.longitude, c.latitude);
+        EXPECT_TRUE(WaitFor([&] { return guard.Refused(c.refusal) > before; }, 20000));
+        tiles.SetReply(TileReply::Picture, 0);
+        tiles.DropConnections();
+    }
+    QDirIterator files(cache, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString file = files.next();
+        if (file.endsWith(QLatin1String(".dgml")) || earlier.contains(file)) continue;
+        EXPECT_LE(files.fileInfo().size(), limits.maxBytes) << file.toStdString();
+        const QSize size = QImageReader(file).size();
+        EXPECT_LE(std::max(size.width(), size.height()), limits.maxSide) << file.toStdString();
+    }
+    Show(2.2945, 48.8584);
+    EXPECT_TRUE(WaitFor([&] { return GreenPixels(Picture()) > 5000; }, 20000))
+        << "good tiles no longer show";
+    guard.SetLimits(limits);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The KML snapshot reader, without an application object.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -90,12 +91,15 @@ TEST(ReadKmlPlacemark, RefusesWhatItCannotShowWithPathAndReason) {
     const std::string valid = SnapshotBytes("1,2,0");
     const std::string truncated = valid.substr(0, valid.size() - 8);
     const std::string afterPoint = valid.substr(0, valid.find("</Document>")) + "<x></Document>";
+    // Well-formed, with its placemark first, but larger than any snapshot can be.
+    const std::string oversized = valid + "<!--" + std::string(kMaxKmlBytes, 'x') + "-->";
     const std::vector<RejectCase> cases = {
         {"missing file", nullptr, "does not exist"},
         {"empty file", "", "empty"},
         {"not XML", "GPRMC,1,2,3", "not well-formed XML"},
         {"truncated", truncated.c_str(), "not well-formed XML"},
         {"broken after the placemark", afterPoint.c_str(), "not well-formed XML"},
+        {"oversized", oversized.c_str(), "larger than 8192 bytes"},
         {"html root", "<html><body>Your Tracker</body></html>", "root element is <html>"},
         {"kml root in a foreign namespace", "<kml xmlns=\"urn:not-kml\"><Placemark/></kml>",
          "namespace 'urn:not-kml'"},
@@ -148,6 +152,11 @@ TEST(ReadKmlPlacemark, RefusesWhatItCannotShowWithPathAndReason) {
     }
     const std::string folder = ViewerErrorOf([&] { ReadKmlPlacemark(dir.path()); });
     EXPECT_NE(folder.find("folder"), std::string::npos) << folder;
+    // A FIFO with no writer: refused at once, not waited on.
+    const QString fifo = dir.filePath("fifo.kml");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const std::string pipe = ViewerErrorOf([&] { ReadKmlPlacemark(fifo); });
+    EXPECT_NE(pipe.find("not a regular file"), std::string::npos) << pipe;
 }
 
 }  // namespace

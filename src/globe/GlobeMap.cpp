@@ -18,9 +18,11 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "core/Errors.h"
 #include "globe/MapTheme.h"
+#include "globe/TileGuard.h"
 
 namespace vostrel {
 
@@ -34,12 +36,13 @@ constexpr double kZoomStep = 1.5;
 // smaller side.
 constexpr double kWholeGlobeShare = 0.42;
 
-// Only what the globe uses: the readers of the map's data files and the float items worth
-// keeping. Nothing else is loaded, so nothing else can go online. Must precede the first model.
+// Only what the globe uses: the readers of the map's data files (the installed plain map, the
+// fallback, also has a PNT file) and the float items worth keeping. Nothing else is loaded, so
+// nothing else can go online. Must precede the first model.
 void LimitPlugins() {
     static const bool limited = [] {
-        for (const char* name :
-             {"CachePlugin", "Pn2Plugin", "CompassFloatItem", "MapScaleFloatItem", "OverviewMap"}) {
+        for (const char* name : {"CachePlugin", "Pn2Plugin", "PntPlugin", "CompassFloatItem",
+                                 "MapScaleFloatItem", "OverviewMap"}) {
             Marble::PluginManager::whitelistPlugin(QLatin1String(name));
         }
         return true;
@@ -68,6 +71,9 @@ QString DescribeUnfinished(const Marble::RenderState& state) {
 
 GlobeMap::GlobeMap(QWidget* parent) : QWidget(parent) {
     LimitPlugins();
+    TileGuard::Instance();  // before the street map can fetch a tile
+    // Before the model, which takes Marble's user data folder as it is when it is made.
+    const QString installError = InstallOfflineTheme();
     model_ = std::make_unique<Marble::MarbleModel>();
     model_->setWorkOffline(true);
     map_ = std::make_unique<Marble::MarbleMap>(model_.get());
@@ -77,8 +83,11 @@ GlobeMap::GlobeMap(QWidget* parent) : QWidget(parent) {
     map_->setMapQualityForViewContext(Marble::HighQuality, Marble::Still);
     map_->setMapQualityForViewContext(Marble::LowQuality, Marble::Animation);
 
-    const QString installError = InstallOfflineTheme();
     const QString theme = QLatin1String(installError.isEmpty() ? kOfflineMapTheme : kPlainMapTheme);
+    if (!installError.isEmpty()) {
+        std::fprintf(stderr, "The globe shows the installed plain map: %s\n",
+                     qPrintable(installError));
+    }
     ApplyTheme(theme);
     if (MapThemeId() != theme) {
         throw ViewerError("The map theme " + theme.toStdString() +
@@ -133,6 +142,9 @@ void GlobeMap::SetStreetMap(bool on) {
     if (on) {
         ApplyTheme(QLatin1String(kStreetMapTheme));
         if (MapThemeId() != QLatin1String(kStreetMapTheme)) return;  // not installed
+        // Marble trims the cache to the limit when it starts watching it (and, during a run,
+        // removes what was there before the run, oldest first).
+        model_->setPersistentTileCacheLimit(kTileCacheLimitKiB);
         model_->setWorkOffline(false);
     } else {
         model_->setWorkOffline(true);

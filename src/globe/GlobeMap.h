@@ -29,6 +29,8 @@ inline constexpr double kStreetScaleSpanKm = 2.0;
 // A new position this close to the edge of the view (as a share of its width or height)
 // re-centres it.
 inline constexpr double kFollowMargin = 0.1;
+// The street map's tile cache on disk, at most (about 5,000 tiles).
+inline constexpr quint64 kTileCacheLimitKiB = 100 * 1024;
 
 class GlobeMap : public QWidget {
     Q_OBJECT
@@ -49,7 +51,8 @@ class GlobeMap : public QWidget {
     // Reads the towns' names into the offline map (in the background; once is enough).
     void LoadTownNames();
 
-    // On: the street map, online; off: the offline map, no network at all.
+    // On: the street map, online, its downloads held to the tile guard's limits and its cache
+    // on disk to kTileCacheLimitKiB; off: the offline map, no network at all.
     void SetStreetMap(bool on);
     bool StreetMap() const { return streetMap_; }
 

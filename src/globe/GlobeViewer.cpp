@@ -9,7 +9,9 @@
 
 namespace vostrel {
 
-GlobeViewer::GlobeViewer(QObject* parent) : QObject(parent) {
+GlobeViewer::GlobeViewer(QObject* parent, std::chrono::milliseconds readyLimit)
+    : QObject(parent), readyLimit_(readyLimit) {
+    created_.start();
     auto window = std::make_unique<GlobeWindow>();
     window->show();
     window_ = window.release();
@@ -25,18 +27,27 @@ GlobeWindow& GlobeViewer::LiveWindow() const {
     return *window_;
 }
 
+std::int32_t GlobeViewer::NotReadyYet(const char* what) const {
+    if (created_.hasExpired(readyLimit_.count())) {
+        const QString seconds = QString::number(readyLimit_.count() / 1000.0, 'g', 3);
+        throw ViewerError("The globe's map did not finish " + std::string(what) + " within " +
+                          seconds.toStdString() + " s");
+    }
+    return 0;
+}
+
 std::int32_t GlobeViewer::IsViewerReady() {
     GlobeWindow& window = LiveWindow();
     if (ready_) return 1;
     GlobeMap* map = window.Map();
-    if (map->Loading()) return 0;
+    if (map->Loading()) return NotReadyYet("loading");
     if (map->LoadedDrawingStatus() == Marble::WaitingForData) {
         const QWindow* handle = window.windowHandle();
         const bool onScreen =
             window.isVisible() && !window.isMinimized() && handle != nullptr && handle->isExposed();
         if (onScreen) {
             map->update();  // draw again now that everything is loaded
-            return 0;
+            return NotReadyYet("drawing");
         }
         // Closed, minimised or covered: no drawing will come, so draw it here.
         map->DrawOffscreen();
@@ -57,7 +68,7 @@ std::int32_t GlobeViewer::IsViewerReady() {
         case Marble::WaitingForData:
             break;
     }
-    return 0;
+    return NotReadyYet("drawing");
 }
 
 void GlobeViewer::ShowKmlFile(const QString& path, std::int32_t flag) {

@@ -2,9 +2,11 @@
 // KML snapshot, reached through ViewerAutomation.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 
 #include "output/ComponentRegistry.h"
@@ -19,6 +21,9 @@ class GlobeWindow;
 
 // The programmatic identifier the globe viewer is registered under.
 inline constexpr const char* kGlobeViewerProgId = "VostrelDemo.GlobeViewer.1";
+// How long the globe may take to load and draw its offline map before IsViewerReady gives up
+// (it takes a few seconds; only data that never arrives takes longer).
+inline constexpr std::chrono::seconds kMapReadyLimit{30};
 
 // The viewer component. Creating it opens its window ("Globe Viewer") and starts loading the
 // offline map; IsViewerReady turns non-zero once that map has loaded and been drawn (never
@@ -32,7 +37,8 @@ class GlobeViewer : public QObject, public ViewerAutomation {
 
   public:
     // Throws ViewerError when the map theme is not installed.
-    explicit GlobeViewer(QObject* parent = nullptr);
+    explicit GlobeViewer(QObject* parent = nullptr,
+                         std::chrono::milliseconds readyLimit = kMapReadyLimit);
     ~GlobeViewer() override;
 
     GlobeViewer(const GlobeViewer&) = delete;
@@ -40,8 +46,8 @@ class GlobeViewer : public QObject, public ViewerAutomation {
 
     // 0 until the offline map has loaded and been drawn completely (into an image when the
     // window is closed, minimised or covered); 1 from then on. Throws ViewerError when the
-    // window or the globe no longer exists, or when the map, all loaded, still lacks data for
-    // good.
+    // window or the globe no longer exists, when the map, all loaded, still lacks data for
+    // good, or when it is still not ready `readyLimit` after the viewer was created.
     std::int32_t IsViewerReady() override;
 
     // Reads the file and shows its placemark; processes no events. Every flag value reports
@@ -55,9 +61,13 @@ class GlobeViewer : public QObject, public ViewerAutomation {
 
   private:
     GlobeWindow& LiveWindow() const;
+    // 0, or ViewerError once the ready limit has passed; `what` says what is unfinished.
+    std::int32_t NotReadyYet(const char* what) const;
 
     QPointer<GlobeWindow> window_;
     bool ready_ = false;
+    QElapsedTimer created_;
+    std::chrono::milliseconds readyLimit_;
 };
 
 // Registers a factory that creates a GlobeViewer under kGlobeViewerProgId.

@@ -1,11 +1,17 @@
 #include "globe/KmlReader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QXmlStreamReader>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -69,13 +75,27 @@ KmlPosition ReadKmlPlacemark(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists()) Fail(path, QStringLiteral("the file does not exist"));
     if (info.isDir()) Fail(path, QStringLiteral("this is a folder, not a KML file"));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        Fail(path, QStringLiteral("the file cannot be opened (%1)").arg(file.errorString()));
+    // Opened without waiting (a FIFO in its place would block until a writer came) and read
+    // only if, once open, it is a regular file.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        Fail(path, QStringLiteral("the file cannot be opened (%1)")
+                       .arg(QString::fromLocal8Bit(std::strerror(errno))));
     }
-    if (file.size() == 0 && info.isFile()) Fail(path, QStringLiteral("the file is empty"));
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        Fail(path, QStringLiteral("not a regular file"));
+    }
+    // Never more than the limit in memory or through the parser, whatever the file claims.
+    const QByteArray text = file.read(kMaxKmlBytes + 1);
+    if (text.size() > kMaxKmlBytes) {
+        Fail(path, QStringLiteral("the file is larger than %1 bytes").arg(kMaxKmlBytes));
+    }
+    if (text.isEmpty()) Fail(path, QStringLiteral("the file is empty"));
 
-    QXmlStreamReader xml(&file);
+    QXmlStreamReader xml(text);
     QString kmlNamespace;
     // Local names of the open elements; an element outside the KML namespace is an empty name.
     std::vector<QString> open;

@@ -10,6 +10,11 @@ namespace vostrel {
 inline constexpr const char* kKmlNamespace = "http://earth.google.com/kml/2.2";
 inline constexpr const char* kOgcKmlNamespace = "http://www.opengis.net/kml/2.2";
 
+// The largest file the reader takes: twenty times a snapshot (under 400 bytes), small enough
+// that no arrangement of its bytes stalls the parser (attributes cost it time by their square;
+// 8 KiB of them take a few milliseconds, 64 KiB a third of a second).
+inline constexpr int kMaxKmlBytes = 8 * 1024;
+
 // The first placemark with a Point in a KML file: its name (empty when it has none) and
 // position in decimal degrees.
 struct KmlPosition {
@@ -19,10 +24,11 @@ struct KmlPosition {
 };
 
 // Reads the KML file at `path` and returns its first Point placemark. Throws ViewerError with
-// "<path>: <reason>" when the file can't be read, is not well-formed XML, is not KML 2.2 (root
-// element `kml` in one of the two namespaces above), or has no Point placemark, or when that
-// Point's coordinates are not "longitude,latitude[,altitude]" with finite numbers, longitude
-// in [-180, 180] and latitude in [-90, 90] (values outside are refused, never wrapped).
+// "<path>: <reason>" when the file can't be read, is not a regular file (or a link to one), is
+// larger than kMaxKmlBytes, is not well-formed XML, is not KML 2.2 (root element `kml` in one of
+// the two namespaces above), or has no Point placemark, or when that Point's coordinates are not
+// "longitude,latitude[,altitude]" with finite numbers, longitude in [-180, 180] and latitude in
+// [-90, 90] (values outside are refused, never wrapped). Never waits: a FIFO is refused at once.
 KmlPosition ReadKmlPlacemark(const QString& path);
 
 }  // namespace vostrel

@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <memory>
 
 namespace vostrel {
 
@@ -110,9 +113,12 @@ QByteArray OfflineThemeText() {
     return QByteArray(kThemeText, static_cast<int>(sizeof kThemeText - 1));
 }
 
-QString InstallOfflineTheme() {
-    const QString path = Marble::MarbleDirs::localPath() + QStringLiteral("/maps/") +
-                         QLatin1String(kOfflineMapTheme);
+namespace {
+
+// Writes the theme under `localPath` (a Marble user data folder) unless it is there already with
+// the same content. Returns "" or the reason it could not.
+QString WriteTheme(const QString& localPath) {
+    const QString path = localPath + QStringLiteral("/maps/") + QLatin1String(kOfflineMapTheme);
     const QByteArray text = OfflineThemeText();
     QFile existing(path);
     if (existing.open(QIODevice::ReadOnly) && existing.readAll() == text) return {};
@@ -124,6 +130,31 @@ QString InstallOfflineTheme() {
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
         return QStringLiteral("cannot write %1 (%2)").arg(path, file.errorString());
     }
+    return {};
+}
+
+}  // namespace
+
+QString InstallOfflineTheme() {
+    const QString reason = WriteTheme(Marble::MarbleDirs::localPath());
+    if (reason.isEmpty()) return {};
+    // The user's map folder cannot take it (a read-only home, a file where a folder should be):
+    // this process keeps Marble's user data (the theme, the street map's tiles) in a private
+    // temporary folder instead. Marble finds that folder through XDG_DATA_HOME.
+    static std::unique_ptr<QTemporaryDir> fallback;
+    if (fallback == nullptr || !fallback->isValid()) {
+        fallback = std::make_unique<QTemporaryDir>(QDir::tempPath() +
+                                                   QStringLiteral("/vostrel-marble-XXXXXX"));
+    }
+    if (!fallback->isValid()) {
+        return reason +
+               QStringLiteral("; no temporary folder either (%1)").arg(fallback->errorString());
+    }
+    qputenv("XDG_DATA_HOME", QFile::encodeName(fallback->path()));
+    const QString again = WriteTheme(Marble::MarbleDirs::localPath());
+    if (!again.isEmpty()) return reason + QStringLiteral("; ") + again;
+    std::fprintf(stderr, "The globe keeps its map data in %s for this run: %s\n",
+                 qPrintable(Marble::MarbleDirs::localPath()), qPrintable(reason));
     return {};
 }
 

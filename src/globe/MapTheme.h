@@ -19,8 +19,10 @@ inline constexpr const char* kStreetMapAttribution = "\u00a9 OpenStreetMap contr
 inline constexpr const char* kTownNamesFile = "cityplacemarks.cache";
 
 // Writes the offline map theme to <Marble's user data folder>/maps/earth/vostrel-offline/
-// unless it is there already with the same content. Returns "" when the theme is in place,
-// else the reason it is not.
+// unless it is there already with the same content. When that folder cannot take it, moves
+// Marble's user data folder of this process to a private temporary folder (removed at exit),
+// writes the theme there and says so on standard error. Call it before creating a Marble model.
+// Returns "" when the theme is in place, else the reasons it is not.
 QString InstallOfflineTheme();
 
 // The theme's text, as written.

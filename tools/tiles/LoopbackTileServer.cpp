@@ -1,5 +1,7 @@
 #include "tiles/LoopbackTileServer.h"
 
+#include <marble/MarbleDirs.h>
+
 #include <QBuffer>
 #include <QColor>
 #include <QDir>
@@ -11,12 +13,20 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <memory>
 
 namespace vostrel {
 
 namespace {
 
-constexpr const char* kInstalledStreetTheme = "/usr/share/marble/data/maps/earth/openstreetmap";
+// The street map theme, relative to Marble's data folders.
+constexpr const char* kStreetTheme = "/maps/earth/openstreetmap";
+// An endless reply's chunk, and how much of it may wait unsent.
+constexpr qint64 kStreamChunk = 64 * 1024;
+constexpr int kSlowReplyBytes = 1000;
+constexpr int kSlowByteMs = 200;
 
 QByteArray TilePng(const QString& label) {
     QImage tile(256, 256, QImage::Format_RGB32);
@@ -36,7 +46,54 @@ QByteArray TilePng(const QString& label) {
     return png;
 }
 
+// A palette PNG of one colour: its pixel data compresses a thousandfold.
+const QByteArray& HugeImagePng() {
+    static const QByteArray png = [] {
+        QImage image(kHugeImageSide, kHugeImageSide, QImage::Format_Indexed8);
+        image.setColorTable({qRgb(kLoopbackTileRgb[0], kLoopbackTileRgb[1], kLoopbackTileRgb[2])});
+        image.fill(0);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }();
+    return png;
+}
+
+QByteArray Header(qint64 length) {
+    QByteArray header = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n";
+    if (length >= 0) header += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    return header + "Connection: close\r\n\r\n";
+}
+
+// Sends `bytes` bytes of padding (endless when negative) after what was written, as the client
+// takes it, so this side holds little whatever the length.
+void StreamPadding(QTcpSocket* socket, qint64 bytes) {
+    auto left = std::make_shared<qint64>(bytes);  // negative: endless
+    const auto more = [socket, left] {
+        if (socket->state() != QAbstractSocket::ConnectedState) return;
+        if (*left == 0 || socket->bytesToWrite() >= kStreamChunk) return;
+        const qint64 size = *left < 0 ? kStreamChunk : std::min(*left, kStreamChunk);
+        socket->write(QByteArray(static_cast<int>(size), '\0'));
+        if (*left > 0) *left -= size;
+        if (*left == 0) socket->disconnectFromHost();
+    };
+    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
+    more();
+}
+
 }  // namespace
+
+void LoopbackTileServer::SetReply(TileReply reply, int times) {
+    reply_ = reply;
+    replyTimes_ = times;
+    if (reply == TileReply::HugeImage) HugeImagePng();  // made now, not while answering
+}
+
+void LoopbackTileServer::DropConnections() {
+    for (QTcpSocket* socket : server_.findChildren<QTcpSocket*>()) socket->abort();
+}
 
 LoopbackTileServer::LoopbackTileServer(quint16 port) {
     server_.listen(QHostAddress::LocalHost, port);
@@ -71,14 +128,40 @@ void LoopbackTileServer::Answer(QTcpSocket* socket) {
                                                           '/' + match.captured(3)
                                                     : request.path);
     requests_.push_back(request);
-    socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
-                  QByteArray::number(png.size()) + "\r\nConnection: close\r\n\r\n" + png);
+    TileReply reply = TileReply::Picture;
+    if (replyTimes_ != 0) {
+        reply = reply_;
+        if (replyTimes_ > 0) --replyTimes_;
+    }
+    switch (reply) {
+        case TileReply::Picture:
+            socket->write(Header(png.size()) + png);
+            break;
+        case TileReply::Oversized:
+            socket->write(Header(kOversizedTileBytes) + png);
+            StreamPadding(socket, kOversizedTileBytes - png.size());
+            return;
+        case TileReply::HugeImage:
+            socket->write(Header(HugeImagePng().size()) + HugeImagePng());
+            break;
+        case TileReply::Endless:
+            socket->write(Header(-1) + png);
+            StreamPadding(socket, -1);
+            return;
+        case TileReply::Slow: {
+            socket->write(Header(kSlowReplyBytes) + png.left(1));
+            auto* drip = new QTimer(socket);
+            connect(drip, &QTimer::timeout, socket, [socket] { socket->write("x", 1); });
+            drip->start(kSlowByteMs);
+            return;
+        }
+    }
     socket->disconnectFromHost();
 }
 
-QString InstallLoopbackStreetTheme(const QString& home, quint16 port) {
-    const QString from = QLatin1String(kInstalledStreetTheme);
-    const QString to = home + QStringLiteral("/.local/share/marble/maps/earth/openstreetmap");
+QString InstallLoopbackStreetTheme(quint16 port) {
+    const QString from = Marble::MarbleDirs::systemPath() + QLatin1String(kStreetTheme);
+    const QString to = Marble::MarbleDirs::localPath() + QLatin1String(kStreetTheme);
     QDirIterator files(from, QDir::Files, QDirIterator::Subdirectories);
     while (files.hasNext()) {
         const QString source = files.next();

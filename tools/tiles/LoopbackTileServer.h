@@ -1,7 +1,7 @@
 // A map tile server on loopback, for trying and testing the street map without sending anything
 // beyond this machine: every tile is a generated picture (green, with its zoom/x/y written on
-// it), and every request's path and user agent is kept. Plus the street map theme rewritten to
-// fetch from it.
+// it), and every request's path and user agent is kept. It can also answer as a hostile or
+// broken server would. Plus the street map theme rewritten to fetch from it.
 #pragma once
 
 #include <QByteArray>
@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
+#include <QtGlobal>
 #include <vector>
 
 class QTcpSocket;
@@ -17,6 +18,17 @@ namespace vostrel {
 
 // The tiles' colour.
 inline constexpr int kLoopbackTileRgb[] = {60, 190, 60};
+
+// How the server answers a tile request.
+enum class TileReply {
+    Picture,    // a 256x256 PNG tile
+    Oversized,  // 16 MiB: a tile followed by padding, its length announced
+    Endless,    // data that never ends, as fast as the client takes it, no length announced
+    Slow,       // a 1000-byte reply at one byte every 200 ms
+    HugeImage,  // a 249 KB PNG that decodes to 16000x16000 (256 MB at 8 bits a pixel)
+};
+inline constexpr qint64 kOversizedTileBytes = 16 << 20;
+inline constexpr int kHugeImageSide = 16000;
 
 // Needs a QGuiApplication (it draws its tiles).
 class LoopbackTileServer : public QObject {
@@ -36,17 +48,25 @@ class LoopbackTileServer : public QObject {
     const std::vector<Request>& Requests() const { return requests_; }
     void ClearRequests() { requests_.clear(); }
 
+    // Answers the next `times` tile requests (every one while `times` is negative) with
+    // `reply`, then pictures again.
+    void SetReply(TileReply reply, int times = -1);
+    // Drops every connection, ending replies that are still going.
+    void DropConnections();
+
   private:
     void Answer(QTcpSocket* socket);
 
     QTcpServer server_;
     std::vector<Request> requests_;
     QHash<QTcpSocket*, QByteArray> pending_;
+    TileReply reply_ = TileReply::Picture;
+    int replyTimes_ = 0;
 };
 
-// Copies the installed street map theme into `home`'s user map folder (where it overrides the
-// installed one) with every download address pointing at 127.0.0.1:`port`. Returns "" or the
-// reason it could not.
-QString InstallLoopbackStreetTheme(const QString& home, quint16 port);
+// Copies the installed street map theme into Marble's user data folder (where it overrides the
+// installed one; ~/.local/share/marble unless XDG_DATA_HOME says otherwise) with every download
+// address pointing at 127.0.0.1:`port`. Returns "" or the reason it could not.
+QString InstallLoopbackStreetTheme(quint16 port);
 
 }  // namespace vostrel

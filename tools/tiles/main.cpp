@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vostrel-tiles: cannot listen on 127.0.0.1:%u\n", port);
         return 1;
     }
-    const QString error = vostrel::InstallLoopbackStreetTheme(QDir::homePath(), tiles.Port());
+    const QString error = vostrel::InstallLoopbackStreetTheme(tiles.Port());
     if (!error.isEmpty()) {
         std::fprintf(stderr, "vostrel-tiles: %s\n", qPrintable(error));
         return 1;
