@@ -202,7 +202,7 @@ void DrawMark(QPainter& painter, const Mark& mark) {
         const QPointF d = *mark.heading;
         const QPointF across(-d.y(), d.x());
         QPolygonF pointer;
-        pointer << at + 22.0 * d << at + 8.0 * d + 7.5 * across << at + 8.0 * d - 7.5 * across;
+        pointer << at + 27.0 * d << at + 8.0 * d + 9.0 * across << at + 8.0 * d - 9.0 * across;
         painter.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         painter.setBrush(mark.fill);
         painter.drawPolygon(pointer);
@@ -229,9 +229,10 @@ void DrawMark(QPainter& painter, const Mark& mark) {
 
 // The direction of travel at `b` coming from `a`, along the surface; none for a move of
 // GPS noise.
-std::optional<Vec> TravelAt(const Vec& a, const Vec& b) {
-    if (AngleBetween(a, b) * kEarthRadiusMetres < kHeadingNoiseMetres) return std::nullopt;
-    return Unit(Cross(Unit(Cross(a, b)), b));
+bool TravelAt(const Vec& a, const Vec& b, Vec& travel) {
+    if (AngleBetween(a, b) * kEarthRadiusMetres < kHeadingNoiseMetres) return false;
+    travel = Unit(Cross(Unit(Cross(a, b)), b));
+    return true;
 }
 
 std::optional<QPointF> UnitOnScreen(const QPointF& d) {
@@ -262,12 +263,12 @@ QString TrackLayer::Label() const {
 std::optional<double> TrackLayer::Heading() const {
     if (trail_.size() < 2) return std::nullopt;
     const Point& latest = trail_.back();
-    const std::optional<Vec> travel = TravelAt(VecOf(trail_[trail_.size() - 2]), VecOf(latest));
-    if (!travel) return std::nullopt;
+    Vec travel{0.0, 0.0, 0.0};
+    if (!TravelAt(VecOf(trail_[trail_.size() - 2]), VecOf(latest), travel)) return std::nullopt;
     const Vec position = VecOf(latest);
     const Vec east = EastAt(latest.longitude * kDegree);
     const Vec north = Cross(position, east);
-    const double degrees = std::atan2(Dot(*travel, east), Dot(*travel, north)) / kDegree;
+    const double degrees = std::atan2(Dot(travel, east), Dot(travel, north)) / kDegree;
     return degrees < 0.0 ? degrees + 360.0 : degrees;
 }
 
@@ -285,8 +286,9 @@ bool TrackLayer::render(Marble::GeoPainter* painter, Marble::ViewportParams* vie
     QPainter& qp = *painter;
     qp.save();
     const Vec position = VecOf(trail_.back());
-    const std::optional<Vec> travel =
-        trail_.size() < 2 ? std::nullopt : TravelAt(VecOf(trail_[trail_.size() - 2]), position);
+    Vec travel{0.0, 0.0, 0.0};
+    const bool moving =
+        trail_.size() >= 2 && TravelAt(VecOf(trail_[trail_.size() - 2]), position, travel);
     Mark mark{{},
               std::nullopt,
               lastKnown_ ? kLastKnownGrey : kTrackRed,
@@ -311,7 +313,7 @@ bool TrackLayer::render(Marble::GeoPainter* painter, Marble::ViewportParams* vie
         for (const QPolygonF& line : lines) qp.drawPolyline(line);
         markInView = Dot(position, view.Centre()) >= 0.0;
         mark.at = view.Screen(position);
-        if (travel) mark.heading = UnitOnScreen(view.ScreenDirection(*travel));
+        if (moving) mark.heading = UnitOnScreen(view.ScreenDirection(travel));
     } else {
         // Marble's painter projects and cuts the arcs for whatever projection is set.
         Marble::GeoDataLineString line(Marble::Tessellate);
@@ -329,8 +331,8 @@ bool TrackLayer::render(Marble::GeoPainter* painter, Marble::ViewportParams* vie
         qreal y = 0;
         markInView = viewport->screenCoordinates(lon, lat, x, y);
         mark.at = QPointF(x, y);
-        if (travel) {
-            LonLatOf(Unit(position + 1e-6 * *travel), lon, lat);
+        if (moving) {
+            LonLatOf(Unit(position + 1e-6 * travel), lon, lat);
             if (viewport->screenCoordinates(lon, lat, x, y)) {
                 mark.heading = UnitOnScreen(QPointF(x, y) - mark.at);
             }
