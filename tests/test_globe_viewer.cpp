@@ -329,6 +329,11 @@ TEST_F(GlobeViewerTest, StartsWithTheHistoryOfEarlierRuns) {
     EXPECT_EQ(Map().LastFix().toSecsSinceEpoch(), saved.toSecsSinceEpoch());
     EXPECT_EQ(Map().CurrentFreshness(), Freshness::Quiet);
     EXPECT_EQ(globe_->Window()->Freshness()->text(), Map().FreshnessText());
+    EXPECT_TRUE(
+        QAccessible::queryAccessibleInterface(&Map())
+            ->text(QAccessible::Description)
+            .startsWith(QStringLiteral("Your Tracker (last known): latitude 47.250300\u00b0, "
+                                       "longitude 8.507000\u00b0. Last fix ")));
     EXPECT_TRUE(Map().FreshnessText().startsWith(QStringLiteral("Last fix ") +
                                                  saved.toString(QStringLiteral("HH:mm:ss")) +
                                                  QStringLiteral(", 5 min")))

@@ -331,9 +331,11 @@ void GlobeMap::Tick() {
 QString GlobeMap::AccessibleDescription() const {
     if (!track_.HasPosition()) return QStringLiteral("No position yet.");
     const TrackLayer::Point& at = track_.Position();
-    QString text = QStringLiteral("%1: latitude %2\u00b0, longitude %3\u00b0.")
-                       .arg(track_.Label(), QString::number(at.latitude, 'f', 6),
-                            QString::number(at.longitude, 'f', 6));
+    QString text =
+        QStringLiteral("%1: latitude %2\u00b0, longitude %3\u00b0.")
+            .arg((track_.Name().isEmpty() ? QStringLiteral("The tracker") : track_.Name()) +
+                     (track_.LastKnown() ? QLatin1String(kLastKnownSuffix) : QLatin1String("")),
+                 QString::number(at.latitude, 'f', 6), QString::number(at.longitude, 'f', 6));
     if (lastFix_.isValid()) text += QLatin1Char(' ') + FreshnessText() + QLatin1Char('.');
     if (const std::optional<double> heading = track_.Heading()) {
         text += QStringLiteral(" Heading %1\u00b0 (%2).")
