@@ -14,9 +14,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -46,6 +48,7 @@
 #include "globe/KmlReader.h"
 #include "globe/MapTheme.h"
 #include "globe/TileGuard.h"
+#include "globe/TrackLayer.h"
 #include "kit/TestKit.h"
 #include "support/NetGuard.h"
 #include "tiles/LoopbackTileServer.h"
@@ -293,6 +296,159 @@ TEST_F(GlobeViewerTest, TheTrailKeepsTheNewestPlacesAndDrawsAnyArc) {
     }
     EXPECT_EQ(trail.size(), kMaxTrailPoints);
     EXPECT_DOUBLE_EQ(trail.front().latitude, -80.0 + 5 * 0.016);
+}
+
+// Started after an earlier run: the trail from the track log's newest positions (lines that
+// are not positions skipped), the mark grey at the snapshot's position and called last known,
+// at street scale, its age from the snapshot's time; the first fix of this run takes over.
+TEST_F(GlobeViewerTest, StartsWithTheHistoryOfEarlierRuns) {
+    object_.reset();
+    const QDir home = QDir::home();
+    std::string log = "garbage line\r\n";
+    for (int i = 0; i < 30; ++i) {
+        log += QStringLiteral("%1,%2,0\r\n")
+                   .arg(8.5 + i * 0.0002, 0, 'f', 13)
+                   .arg(47.25, 0, 'f', 13)
+                   .toStdString();
+    }
+    log += "8.50600,47.2500,0,oops\r\n";
+    WriteFile(home.filePath(QStringLiteral("vo_demo.txt")), log);
+    const QString snapshot =
+        WriteFile(home.filePath(QStringLiteral("vo_demo.kml")), SnapshotBytes(8.507, 47.2503));
+    const QDateTime saved = QDateTime::currentDateTime().addSecs(-300);
+    {
+        QFile file(snapshot);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(saved, QFileDevice::FileModificationTime));
+    }
+    Create();
+    QFile::remove(home.filePath(QStringLiteral("vo_demo.txt")));
+    QFile::remove(snapshot);
+
+    const TrackLayer& track = Map().Track();
+    ASSERT_EQ(track.Trail().size(), 31U);
+    EXPECT_DOUBLE_EQ(track.Position().longitude, 8.507);
+    EXPECT_TRUE(track.LastKnown());
+    EXPECT_EQ(track.Label().toStdString(), "Your Tracker (last known)");
+    ExpectCentredOn(8.507, 47.2503);
+    EXPECT_LE(Map().SpanKm(), 3.0);
+    EXPECT_TRUE(globe_->Window()->CentreButton()->isEnabled());
+    EXPECT_EQ(Map().LastFix().toSecsSinceEpoch(), saved.toSecsSinceEpoch());
+    EXPECT_EQ(Map().CurrentFreshness(), Freshness::Quiet);
+    EXPECT_EQ(globe_->Window()->Freshness()->text(), Map().FreshnessText());
+    EXPECT_TRUE(
+        QAccessible::queryAccessibleInterface(&Map())
+            ->text(QAccessible::Description)
+            .startsWith(QStringLiteral("Your Tracker (last known): latitude 47.250300\u00b0, "
+                                       "longitude 8.507000\u00b0. Last fix ")));
+    EXPECT_TRUE(Map().FreshnessText().startsWith(QStringLiteral("Last fix ") +
+                                                 saved.toString(QStringLiteral("HH:mm:ss")) +
+                                                 QStringLiteral(", 5 min")))
+        << Map().FreshnessText().toStdString();
+    WaitUntilReady();
+    EXPECT_TRUE(WaitFor([&] { return RedPixelsAround(Picture(), Where(8.5058, 47.25), 3) > 3; }))
+        << "no trail";
+
+    Show(8.508, 47.2506);
+    EXPECT_FALSE(track.LastKnown());
+    EXPECT_EQ(track.Trail().size(), 32U);
+    EXPECT_EQ(Map().CurrentFreshness(), Freshness::Fresh);
+    EXPECT_TRUE(WaitFor([&] { return RedPixelsAround(Picture(), Where(8.508, 47.2506)) > 40; }));
+}
+
+// The age of the last fix every second, amber after two minutes and red after ten; the map's
+// accessible description carries the position, that age and the direction of travel.
+TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
+    QDateTime now(QDate(2026, 12, 7), QTime(14, 28, 54));
+    Map().SetClock([&now] { return now; });
+    WaitUntilReady();
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&Map());
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->role(), QAccessible::Graphic);
+    EXPECT_EQ(accessible->text(QAccessible::Name).toStdString(), "Globe");
+    EXPECT_EQ(accessible->text(QAccessible::Description).toStdString(), "No position yet.");
+    EXPECT_TRUE(globe_->Window()->Freshness()->text().isEmpty());
+
+    Show(121.487086666667, 24.9981516666667);
+    const double north = 24.9981516666667 + 0.0003;  // 33 m north
+    now = now.addSecs(4);
+    Show(121.487086666667, north);
+
+    QLabel* label = globe_->Window()->Freshness();
+    struct Step {
+        int after;  // seconds since the last fix
+        const char* text;
+        Freshness freshness;
+    };
+    const Step steps[] = {
+        {0, "Last fix 14:28:58, 0 s ago", Freshness::Fresh},
+        {12, "Last fix 14:28:58, 12 s ago", Freshness::Fresh},
+        {119, "Last fix 14:28:58, 1 min 59 s ago", Freshness::Fresh},
+        {120, "Last fix 14:28:58, 2 min 0 s ago", Freshness::Quiet},
+        {600, "Last fix 14:28:58, 10 min 0 s ago", Freshness::Silent},
+        {7500, "Last fix 14:28:58, 2 h 5 min ago", Freshness::Silent},
+        {86400 + 3600, "Last fix 2026-12-07 14:28:58, 1 d 1 h ago", Freshness::Silent},
+    };
+    const QDateTime fix = Map().LastFix();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.text);
+        now = fix.addSecs(step.after);
+        Map().Tick();
+        EXPECT_EQ(label->text().toStdString(), step.text);
+        EXPECT_EQ(Map().CurrentFreshness(), step.freshness);
+        EXPECT_EQ(Map().Track().CurrentFreshness(), step.freshness) << "the mark's ring";
+        const char* colour = step.freshness == Freshness::Fresh   ? ""
+                             : step.freshness == Freshness::Quiet ? "#f0a000"
+                                                                  : "#c81414";
+        EXPECT_EQ(label->styleSheet().contains(QLatin1String("background")), *colour != 0);
+        EXPECT_TRUE(label->styleSheet().contains(QLatin1String(colour)));
+    }
+    now = fix.addSecs(12);
+    Map().Tick();
+    const std::string description = accessible->text(QAccessible::Description).toStdString();
+    EXPECT_EQ(description,
+              "Your Tracker: latitude 24.998452\u00b0, longitude 121.487087\u00b0. Last fix "
+              "14:28:58, 12 s ago. Heading 0\u00b0 (north).");
+    EXPECT_TRUE(label->styleSheet().isEmpty()) << "fresh again";
+
+    // The ticking clock: the text goes up by itself, once a second.
+    Map().SetClock([] { return QDateTime::currentDateTime(); });
+    Show(121.5, 25.0);
+    const QString first = label->text();
+    EXPECT_TRUE(WaitFor([&] { return label->text() != first; }, 3000));
+    EXPECT_TRUE(label->text().endsWith(QStringLiteral(", 1 s ago"))) << label->text().toStdString();
+}
+
+// A pointer on the mark shows the direction of travel, none after a move of GPS noise; under
+// a projection other than the globe's, the trail and the mark are still where they belong.
+TEST_F(GlobeViewerTest, ThePointerShowsTheDirectionOfTravel) {
+    WaitUntilReady();
+    const double lon = 2.2945;
+    const double lat = 48.8584;
+    const double metre = 1.0 / 111'320.0;
+    Show(lon, lat);
+    EXPECT_FALSE(Map().Track().Heading().has_value()) << "one position has no direction";
+    const double east = lon + 30 * metre / std::cos(lat * std::numbers::pi / 180.0);
+    Show(east, lat + 30 * metre);  // 42 m north-east
+    ASSERT_TRUE(Map().Track().Heading().has_value());
+    EXPECT_NEAR(*Map().Track().Heading(), 45.0, 0.5);
+    const QPoint at = Where(east, lat + 30 * metre);
+    const QPoint ahead = at + QPoint(12, -12);   // 17 px up and to the right
+    const QPoint behind = at + QPoint(-12, 12);  // where the trail comes from
+    EXPECT_TRUE(WaitFor([&] { return RedPixelsAround(Picture(), ahead, 2) > 8; })) << "no pointer";
+
+    Show(east, lat + 32 * metre);  // 2 m: noise
+    EXPECT_FALSE(Map().Track().Heading().has_value());
+    EXPECT_TRUE(WaitFor([&] { return RedPixelsAround(Picture(), ahead, 2) == 0; }))
+        << "a pointer after a move of GPS noise";
+
+    Map().Map()->setProjection(Marble::Mercator);
+    Map().update();
+    EXPECT_TRUE(WaitFor([&] {
+        const QImage picture = Picture();
+        return RedPixelsAround(picture, Where(east, lat + 32 * metre)) > 40 &&
+               RedPixelsAround(picture, behind, 2) > 3;
+    })) << "no mark or trail under another projection";
 }
 
 TEST_F(GlobeViewerTest, ClosedWindowComesBackWithTheNextSnapshot) {

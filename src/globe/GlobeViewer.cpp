@@ -1,19 +1,50 @@
 #include "globe/GlobeViewer.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QWindow>
 #include <memory>
 
 #include "globe/GlobeMap.h"
 #include "globe/GlobeWindow.h"
 #include "globe/KmlReader.h"
+#include "globe/TrackTail.h"
+#include "output/PositionFiles.h"
 
 namespace vostrel {
+
+namespace {
+
+// Where the tracker went before this run: the newest positions of the track log, ending at the
+// snapshot's position (its modification time the time of that fix). Either file may be
+// missing or unreadable; what cannot be read is left out.
+void ShowHistory(GlobeWindow& window) {
+    const QDir home = QDir::home();
+    const QString trackLog = home.filePath(QLatin1String(kTrackLogName));
+    const QString snapshot = home.filePath(QLatin1String(kSnapshotName));
+    std::vector<TrackPoint> trail =
+        ReadTrackTail(QFile::encodeName(trackLog).toStdString(), kMaxTrailPoints);
+    QString name = QStringLiteral("Your Tracker");
+    QDateTime time = QFileInfo(trackLog).lastModified();
+    try {
+        const KmlPosition last = ReadKmlPlacemark(snapshot);
+        if (!last.name.isEmpty()) name = last.name;
+        time = QFileInfo(snapshot).lastModified();
+        trail.push_back({last.longitude, last.latitude});
+    } catch (const ViewerError&) {
+        // No snapshot: the track log's last position is the last known one.
+    }
+    window.ShowHistory(trail, name, time);
+}
+
+}  // namespace
 
 GlobeViewer::GlobeViewer(QObject* parent, std::chrono::milliseconds readyLimit)
     : QObject(parent), readyLimit_(readyLimit) {
     created_.start();
     auto window = std::make_unique<GlobeWindow>();
     window->show();
+    ShowHistory(*window);  // laid out now, so street scale fits the window
     window_ = window.release();
 }
 

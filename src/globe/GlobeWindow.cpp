@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeySequence>
+#include <QLabel>
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
@@ -51,13 +52,29 @@ GlobeWindow::GlobeWindow() {
         tr("Fetches OpenStreetMap tiles around the tracker; off, nothing leaves this computer"));
     streetMap_->setFocusPolicy(Qt::NoFocus);
 
+    freshness_ = new QLabel(this);
+    freshness_->setContentsMargins(6, 1, 6, 1);
+    freshness_->setToolTip(
+        tr("When the tracker's last position came; amber after 2 minutes "
+           "without one, red after 10"));
+
     map_ = new GlobeMap(this);
+    connect(map_, &GlobeMap::FreshnessChanged, this, [this](const QString& text, auto freshness) {
+        freshness_->setText(text);
+        static const QString kStyles[] = {
+            QString(), QStringLiteral("background: #f0a000; color: black; border-radius: 3px;"),
+            QStringLiteral("background: #c81414; color: white; border-radius: 3px;")};
+        const QString& style = kStyles[static_cast<int>(freshness)];
+        if (freshness_->styleSheet() != style) freshness_->setStyleSheet(style);
+    });
 
     auto* controls = new QHBoxLayout;
     controls->setContentsMargins(6, 4, 6, 4);
     controls->addWidget(zoomOut);
     controls->addWidget(zoomIn);
     controls->addWidget(centre_);
+    controls->addSpacing(8);
+    controls->addWidget(freshness_);
     controls->addStretch(1);
     controls->addWidget(streetMap_);
     auto* layout = new QVBoxLayout(this);
@@ -92,6 +109,12 @@ GlobeWindow::~GlobeWindow() = default;
 void GlobeWindow::ShowPosition(double longitude, double latitude, const QString& name) {
     map_->ShowPosition(longitude, latitude, name);
     centre_->setEnabled(true);
+}
+
+void GlobeWindow::ShowHistory(const std::vector<TrackPoint>& trail, const QString& name,
+                              const QDateTime& time) {
+    map_->ShowHistory(trail, name, time);
+    centre_->setEnabled(map_->Track().HasPosition());
 }
 
 void GlobeWindow::ApplyStreetMapChoice() {

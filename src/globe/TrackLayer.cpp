@@ -1,6 +1,9 @@
 #include "globe/TrackLayer.h"
 
+#include <marble/GeoDataCoordinates.h>
+#include <marble/GeoDataLineString.h>
 #include <marble/GeoPainter.h>
+#include <marble/MarbleGlobal.h>
 #include <marble/ViewportParams.h>
 
 #include <QFont>
@@ -9,14 +12,16 @@
 #include <QPolygonF>
 #include <algorithm>
 #include <cmath>
+#include <numbers>
+#include <optional>
 #include <vector>
 
 namespace vostrel {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kDegree = kPi / 180.0;
+constexpr double kDegree = std::numbers::pi / 180.0;
+constexpr double kEarthRadiusMetres = 6'371'000.0;
 constexpr double kTrailWidth = 3.0;
 // The longest piece of an arc drawn as a straight line, in pixels: a chord of 16 px strays
 // less than a fifth of a pixel from the curve even on a globe 160 px across.
@@ -50,6 +55,21 @@ double Length(const Vec& v) {
 Vec VecOf(const TrackLayer::Point& p) {
     return {p.x, p.y, p.z};
 }
+Vec Unit(const Vec& v) {
+    return (1.0 / Length(v)) * v;
+}
+double AngleBetween(const Vec& a, const Vec& b) {
+    return std::atan2(Length(Cross(a, b)), Dot(a, b));
+}
+// East and north at a point of the unit sphere.
+Vec EastAt(double longitude) {
+    return {-std::sin(longitude), std::cos(longitude), 0.0};
+}
+// Longitude and latitude in radians.
+void LonLatOf(const Vec& v, double& longitude, double& latitude) {
+    longitude = std::atan2(v.y, v.x);
+    latitude = std::asin(std::clamp(v.z, -1.0, 1.0));
+}
 
 // The orthographic view of the globe: what is visible of it and where a point lands on screen.
 class View {
@@ -70,6 +90,8 @@ class View {
     }
 
     const Vec& Centre() const { return centre_; }
+    // Where a direction along the surface points on screen (not normalised).
+    QPointF ScreenDirection(const Vec& d) const { return {Dot(d, east_), -Dot(d, north_)}; }
     double CosCap() const { return cosCap_; }
     double Radius() const { return radius_; }
     bool InCap(const Vec& v) const { return Dot(v, centre_) >= cosCap_; }
@@ -112,7 +134,7 @@ class TrailDrawing {
         const double t0 = std::atan2(Dot(nearest, towardB), Dot(nearest, a));
         const double halfSpan = std::acos(std::clamp(view_.CosCap() / cosNearest, -1.0, 1.0));
         bool drawn = false;
-        for (const double shift : {-2 * kPi, 0.0, 2 * kPi}) {
+        for (const double shift : {-2 * std::numbers::pi, 0.0, 2 * std::numbers::pi}) {
             const double from = std::max(0.0, t0 + shift - halfSpan);
             const double to = std::min(angle, t0 + shift + halfSpan);
             if (from >= to) continue;
@@ -166,25 +188,57 @@ class TrailDrawing {
     std::size_t pieces_ = 0;
 };
 
-void DrawMark(QPainter& painter, const QPointF& at, const QString& name) {
-    painter.setPen(QPen(Qt::white, 3));
-    painter.setBrush(kTrackRed);
+struct Mark {
+    QPointF at;
+    std::optional<QPointF> heading;  // unit direction on screen
+    QColor fill;
+    QColor ring;
+    QString label;
+};
+
+void DrawMark(QPainter& painter, const Mark& mark) {
+    const QPointF& at = mark.at;
+    if (mark.heading) {
+        const QPointF d = *mark.heading;
+        const QPointF across(-d.y(), d.x());
+        QPolygonF pointer;
+        pointer << at + 27.0 * d << at + 8.0 * d + 9.0 * across << at + 8.0 * d - 9.0 * across;
+        painter.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.setBrush(mark.fill);
+        painter.drawPolygon(pointer);
+    }
+    painter.setPen(QPen(mark.ring, 3));
+    painter.setBrush(mark.fill);
     painter.drawEllipse(at, 9.5, 9.5);
     painter.setPen(QPen(QColor(90, 0, 0), 1));
     painter.setBrush(Qt::NoBrush);
     painter.drawEllipse(at, 11.0, 11.0);
-    if (name.isEmpty()) return;
+    if (mark.label.isEmpty()) return;
     QFont font = painter.font();
     font.setBold(true);
     font.setPointSizeF(font.pointSizeF() * 1.2);
     QPainterPath text;
-    text.addText(at + QPointF(15, 5), font, name);
+    text.addText(at + QPointF(15, 5), font, mark.label);
     painter.setPen(QPen(QColor(255, 255, 255, 220), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(text);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(120, 0, 0));
+    painter.setBrush(mark.fill == kTrackRed ? QColor(120, 0, 0) : QColor(60, 60, 60));
     painter.drawPath(text);
+}
+
+// The direction of travel at `b` coming from `a`, along the surface; none for a move of
+// GPS noise.
+bool TravelAt(const Vec& a, const Vec& b, Vec& travel) {
+    if (AngleBetween(a, b) * kEarthRadiusMetres < kHeadingNoiseMetres) return false;
+    travel = Unit(Cross(Unit(Cross(a, b)), b));
+    return true;
+}
+
+std::optional<QPointF> UnitOnScreen(const QPointF& d) {
+    const double length = std::hypot(d.x(), d.y());
+    if (!(length > 1e-9)) return std::nullopt;
+    return d / length;
 }
 
 }  // namespace
@@ -202,6 +256,22 @@ void TrackLayer::Show(double longitude, double latitude, const QString& name) {
     if (trail_.size() > kMaxTrailPoints) trail_.pop_front();
 }
 
+QString TrackLayer::Label() const {
+    return lastKnown_ ? name_ + QLatin1String(kLastKnownSuffix) : name_;
+}
+
+std::optional<double> TrackLayer::Heading() const {
+    if (trail_.size() < 2) return std::nullopt;
+    const Point& latest = trail_.back();
+    Vec travel{0.0, 0.0, 0.0};
+    if (!TravelAt(VecOf(trail_[trail_.size() - 2]), VecOf(latest), travel)) return std::nullopt;
+    const Vec position = VecOf(latest);
+    const Vec east = EastAt(latest.longitude * kDegree);
+    const Vec north = Cross(position, east);
+    const double degrees = std::atan2(Dot(travel, east), Dot(travel, north)) / kDegree;
+    return degrees < 0.0 ? degrees + 360.0 : degrees;
+}
+
 QStringList TrackLayer::renderPosition() const {
     return {QStringLiteral("HOVERS_ABOVE_SURFACE")};
 }
@@ -213,25 +283,63 @@ qreal TrackLayer::zValue() const {
 bool TrackLayer::render(Marble::GeoPainter* painter, Marble::ViewportParams* viewport,
                         const QString& /*renderPos*/, Marble::GeoSceneLayer* /*layer*/) {
     if (trail_.empty()) return true;
-    const View view(*viewport);
     QPainter& qp = *painter;
     qp.save();
-
-    TrailDrawing drawing(view);
-    for (std::size_t i = 1; i < trail_.size(); ++i) {
-        drawing.AddArc(VecOf(trail_[i - 1]), VecOf(trail_[i]));
-    }
-    const std::vector<QPolygonF>& lines = drawing.Lines();
-    const bool smooth = drawing.Pieces() <= kMostSmoothPieces;
-    qp.setRenderHint(QPainter::Antialiasing, smooth);
-    qp.setPen(smooth ? QPen(kTrackRed, kTrailWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin)
-                     : QPen(kTrackRed, 0));
-    qp.setBrush(Qt::NoBrush);
-    for (const QPolygonF& line : lines) qp.drawPolyline(line);
-    qp.setRenderHint(QPainter::Antialiasing);
-
     const Vec position = VecOf(trail_.back());
-    if (Dot(position, view.Centre()) >= 0.0) DrawMark(qp, view.Screen(position), name_);
+    Vec travel{0.0, 0.0, 0.0};
+    const bool moving =
+        trail_.size() >= 2 && TravelAt(VecOf(trail_[trail_.size() - 2]), position, travel);
+    Mark mark{{},
+              std::nullopt,
+              lastKnown_ ? kLastKnownGrey : kTrackRed,
+              freshness_ == Freshness::Fresh   ? QColor(Qt::white)
+              : freshness_ == Freshness::Quiet ? kQuietAmber
+                                               : kSilentRed,
+              Label()};
+    bool markInView = false;
+
+    if (viewport->projection() == Marble::Spherical) {
+        const View view(*viewport);
+        TrailDrawing drawing(view);
+        for (std::size_t i = 1; i < trail_.size(); ++i) {
+            drawing.AddArc(VecOf(trail_[i - 1]), VecOf(trail_[i]));
+        }
+        const std::vector<QPolygonF>& lines = drawing.Lines();
+        const bool smooth = drawing.Pieces() <= kMostSmoothPieces;
+        qp.setRenderHint(QPainter::Antialiasing, smooth);
+        qp.setPen(smooth ? QPen(kTrackRed, kTrailWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin)
+                         : QPen(kTrackRed, 0));
+        qp.setBrush(Qt::NoBrush);
+        for (const QPolygonF& line : lines) qp.drawPolyline(line);
+        markInView = Dot(position, view.Centre()) >= 0.0;
+        mark.at = view.Screen(position);
+        if (moving) mark.heading = UnitOnScreen(view.ScreenDirection(travel));
+    } else {
+        // Marble's painter projects and cuts the arcs for whatever projection is set.
+        Marble::GeoDataLineString line(Marble::Tessellate);
+        for (const Point& p : trail_) {
+            line << Marble::GeoDataCoordinates(p.longitude, p.latitude, 0.0,
+                                               Marble::GeoDataCoordinates::Degree);
+        }
+        qp.setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QPen(kTrackRed, kTrailWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter->drawPolyline(line);
+        double lon = 0.0;
+        double lat = 0.0;
+        LonLatOf(position, lon, lat);
+        qreal x = 0;
+        qreal y = 0;
+        markInView = viewport->screenCoordinates(lon, lat, x, y);
+        mark.at = QPointF(x, y);
+        if (moving) {
+            LonLatOf(Unit(position + 1e-6 * travel), lon, lat);
+            if (viewport->screenCoordinates(lon, lat, x, y)) {
+                mark.heading = UnitOnScreen(QPointF(x, y) - mark.at);
+            }
+        }
+    }
+    qp.setRenderHint(QPainter::Antialiasing);
+    if (markInView) DrawMark(qp, mark);
     qp.restore();
     return true;
 }
