@@ -31,13 +31,15 @@ fail() {
   exit 1
 }
 
-# The window manager, ready once it announces itself on the root window.
+# The window manager, ready once it announces itself on the root window (on a busy machine
+# that can take a while).
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
   xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
   sleep 0.1
 done
-xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || fail "openbox did not start"
+xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' ||
+  fail "openbox did not start: $(tail -5 "$work/openbox.log")"
 
 # The title a window manager shows: _NET_WM_NAME, exactly.
 title_is() {
