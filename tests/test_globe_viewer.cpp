@@ -42,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Version.h"
 #include "globe/GlobeMap.h"
 #include "globe/GlobeViewer.h"
 #include "globe/GlobeWindow.h"
@@ -683,7 +684,11 @@ TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) 
     EXPECT_GT(RedPixelsAround(Picture(), Where(2.2945, 48.8584)), 40) << "mark under the tiles";
     ASSERT_FALSE(tiles.Requests().empty());
     const QString agent = tiles.Requests().front().userAgent;
-    EXPECT_TRUE(agent.contains(QLatin1String("Marble"))) << agent.toStdString();
+    // The program's own name and version first, then the map library's.
+    EXPECT_TRUE(
+        agent.startsWith(QStringLiteral("Vostrel/%1 (").arg(QLatin1String(vostrel::kVersion))))
+        << agent.toStdString();
+    EXPECT_TRUE(agent.contains(QLatin1String(" Marble/"))) << agent.toStdString();
     // The guard sees the map library's own connections: these, and nothing else.
     const std::vector<std::string> connects = test::NetActivity().connects;
     EXPECT_FALSE(connects.empty());

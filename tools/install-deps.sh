@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Vostrel needs. "run" (default): to build and run the
-# program; "test": also what the tests and benchmarks need.
+# program; "package": also to build its Debian package; "test": also what the tests (the
+# package's checks among them) and benchmarks need.
 set -euo pipefail
 
 packages=(g++ cmake make qtbase5-dev libqt5svg5-dev libmarble-dev marble-plugins
           marble-data fonts-dejavu-core)
+if [[ "${1:-run}" == "package" || "${1:-run}" == "test" ]]; then
+  packages+=(build-essential debhelper dpkg-dev)
+fi
 if [[ "${1:-run}" == "test" ]]; then
   packages+=(googletest libgtest-dev libgmock-dev locales xvfb xauth xdotool
              x11-utils openbox imagemagick qtbase5-private-dev at-spi2-core python3-pyatspi
-             dbus-daemon)
+             dbus-daemon lintian desktop-file-utils appstream)
   packages+=(clang-14 libclang-rt-14-dev)  # the fuzz targets (libFuzzer)
 fi
 

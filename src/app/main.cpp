@@ -3,14 +3,35 @@
 #include "app/VostrelDEMO.h"
 #include "globe/GlobeViewer.h"
 
+namespace {
+
+// What Qt's X11 support writes when a context is asked for with OpenGL switched off, as below.
+constexpr char kNoOpenGlLine[] =
+    "QXcbIntegration: Cannot create platform OpenGL context, neither GLX nor EGL are enabled";
+
+QtMessageHandler passOn = nullptr;
+
+// Every message goes on to the handler before, except that one line: with OpenGL off on
+// purpose, it reads like a fault to whoever starts the program from a terminal.
+void DropNoOpenGlLine(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtWarningMsg && text == QLatin1String(kNoOpenGlLine)) return;
+    passOn(type, context, text);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     // Nothing in the program draws with OpenGL. Without this, a library that the map library
     // links creates an OpenGL context at start, which under X11 loads a software OpenGL driver:
-    // some 50 MB and a third of a second for nothing.
-    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) {
+    // some 50 MB and a third of a second for nothing. That context is asked for while the
+    // application object is made, and only then is the line above dropped.
+    const bool openGlOff = qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION");
+    if (openGlOff) {
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+        passOn = qInstallMessageHandler(DropNoOpenGlLine);
     }
     vostrel::Application app(argc, argv);
+    if (openGlOff) qInstallMessageHandler(passOn);
     vostrel::RegisterGlobeViewer(vostrel::ComponentRegistry::Instance());
 
     vostrel::VostrelDEMO window;

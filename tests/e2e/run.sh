@@ -11,6 +11,9 @@ prefix=$1 tracklines=$2 screenshot=$3
 work=$(mktemp -d /tmp/vostrel-e2e-XXXXXX)
 export HOME=$work/home
 mkdir -p "$HOME"
+# As a desktop session has it.
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 pid=""
 cleanup() {
   # Wait until the program is gone: it holds port 5000, which the next test needs.
@@ -22,15 +25,21 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; [[ -f "$work/app.log" ]] && tail -20 "$work/app.log" >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  [[ -f "$work/app.log" ]] && tail -20 "$work/app.log" "$work/app.err" >&2
+  exit 1
+}
 
-# The window manager, ready once it announces itself on the root window.
+# The window manager, ready once it announces itself on the root window (on a busy machine
+# that can take a while).
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
   xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
   sleep 0.1
 done
-xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || fail "openbox did not start"
+xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' ||
+  fail "openbox did not start: $(tail -5 "$work/openbox.log")"
 
 # The title a window manager shows: _NET_WM_NAME, exactly.
 title_is() {
@@ -39,7 +48,7 @@ title_is() {
   [[ "$shown" == "_NET_WM_NAME(UTF8_STRING) = \"$2\"" ]] || fail "title of $1: $shown, not \"$2\""
 }
 
-"$prefix/bin/vostrel" >"$work/app.log" 2>&1 &
+"$prefix/bin/vostrel" >"$work/app.log" 2>"$work/app.err" &
 pid=$!
 
 # The main window appears once the globe viewer is ready.
@@ -121,4 +130,6 @@ exec 3>&-
 # Set the globe below the main window so the screenshot shows both.
 xdotool windowmove --sync "$globe" 0 470 || true
 import -window root "$screenshot"
+# A normal run says nothing on standard error: whoever starts it from a terminal sees no fault.
+[[ ! -s "$work/app.err" ]] || fail "the program wrote to standard error: $(head -5 "$work/app.err")"
 echo "20 reports tracked; second tracker refused; screenshot in $screenshot"
