@@ -27,7 +27,7 @@ inline constexpr unsigned kUserTimeoutMs = 120000;
 // The most one read takes when more is pending: what piles up is handed over in parts of at
 // most this size, each cut where no report is cut, so the work of one data arrival stays
 // small whatever a peer sends.
-inline constexpr std::size_t kLargestRead = 16 * 1024;
+inline constexpr std::size_t kLargestRead = 8 * 1024;
 
 class AcceptSocket : public QObject {
     Q_OBJECT

@@ -195,12 +195,20 @@ void TrackerLink::GoodReportFrom(std::int16_t index, std::uint64_t connection) {
 
 void TrackerLink::DropTracker(std::int16_t index) {
     CheckSlot(index);
-    if (index == 1 && !held_.empty()) HandOverHeld();
-    AcceptSlotBusy[index] = kFree;
     AcceptSocket& element = *sckAccept.at(static_cast<std::size_t>(index));
+    const std::uint64_t connection = element.Connection();
+    std::string held;
+    if (index == 1 && heldConnection_ == connection) {
+        heldTimer_.stop();
+        held = std::exchange(held_, {});
+    }
+    AcceptSlotBusy[index] = kFree;
     log_.Append("Tracker " + element.RemoteHostIP().toStdString() + " disconnected.\r\n");
     element.Close();
     if (takeover_) ContinueTakeover();
+    // What it sent last, still waiting for its rest, goes on once the slot is free again, so
+    // its notice keeps no one out.
+    if (!held.empty()) emit ReportArrived(index, held, connection);
 }
 
 }  // namespace vostrel

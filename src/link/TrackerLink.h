@@ -58,8 +58,8 @@ class TrackerLink : public QObject {
     void AcceptTracker(std::int32_t requestId);
     // The connection `connection` in slot `index` delivered a report that passed the checks.
     void GoodReportFrom(std::int16_t index, std::uint64_t connection);
-    // Close of the connection in slot `index`: hands over a report still held back, frees the
-    // slot, logs, closes the element.
+    // Close of the connection in slot `index`: frees the slot, logs, closes the element; then
+    // hands over what it sent last if that was still held back for its rest.
     void DropTracker(std::int16_t index);
 
     // Announces no further connection request, data arrival or close (before a fatal report).
