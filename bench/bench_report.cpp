@@ -68,7 +68,8 @@ std::string MakeFolder(const std::string& path) {
 
 int Run(const BenchHome& home) {
     BenchWindow bench;
-    InProcessIntake full(bench.Log(), MakeFolder(home.File("full")));
+    InProcessIntake full(*bench.window, MakeFolder(home.File("full")));
+    test::NoticeWatcher notices;
 
     const std::string floorFolder = MakeFolder(home.File("floor"));
     FloorWork floor{
@@ -109,9 +110,9 @@ int Run(const BenchHome& home) {
             QCoreApplication::processEvents();
         }
     }
-    if (!full.ports.notices.empty()) {
+    if (!notices.seen.empty()) {
         std::fprintf(stderr, "bench_report: the intake raised a notice: %s\n",
-                     full.ports.notices.front().c_str());
+                     qUtf8Printable(notices.seen.front().text));
         return 1;
     }
     if (full.viewer.shown != kWarmUp + kReports) {
@@ -125,10 +126,10 @@ int Run(const BenchHome& home) {
     for (int i = 0; i < kBreakdownReports; ++i) {
         const std::string& report = reports[static_cast<std::size_t>(i)];
         auto start = Clock::now();
-        const std::string stamp = full.ports.DateAndTime();
+        const std::string stamp = full.clock.DateAndTime();
         stampTimes.push_back(MicrosSince(start));
         start = Clock::now();
-        full.ports.Append(stamp + " " + report + "\r\n");
+        full.console.Append(stamp + " " + report + "\r\n");
         appendTimes.push_back(MicrosSince(start));
         start = Clock::now();
         const CheckResult check = CheckReport(report);

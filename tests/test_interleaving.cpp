@@ -48,7 +48,7 @@ struct Client {
 class Schedule {
   public:
     Schedule(unsigned seed, test::WindowFixture& t) : random_(seed), t_(t) {
-        t.window->Link().SetClock([this] { return now_; });
+        t.clock.now = ClockPort::TimePoint{} + std::chrono::hours(1);
         QObject::connect(&t.window->Link(), &TrackerLink::ReportArrived, &t.window->Link(),
                          [this](std::int16_t, const std::string&, std::uint64_t) { OnArrival(); });
     }
@@ -86,7 +86,7 @@ class Schedule {
         if (roll < 58) return Leave(true);
         if (roll < 70) return Hold(true);
         if (roll < 80) return Hold(false);
-        now_ += std::chrono::seconds(std::array{10, 60, 125}[roll % 3]);
+        *t_.clock.now += std::chrono::seconds(std::array{10, 60, 125}[roll % 3]);
     }
 
     // A new tracker connects; `sendAtOnce`: it sends a report before it knows whether it was
@@ -265,7 +265,7 @@ class Schedule {
 
     bool HolderMayYield() const {
         const AcceptSocket& element = *t_.window->Link().sckAccept.at(1);
-        return element.HasEnded() || now_ - element.LastGoodReport() >= kIdleHolderLimit;
+        return element.HasEnded() || *t_.clock.now - element.LastGoodReport() >= kIdleHolderLimit;
     }
 
     std::string SendGood(Client& c, int id) {
@@ -316,8 +316,6 @@ class Schedule {
     std::mt19937 random_;
     test::WindowFixture& t_;
     test::NoticeWatcher notices_{true};
-    AcceptSocket::Clock::time_point now_ =
-        AcceptSocket::Clock::time_point{} + std::chrono::hours(1);
     std::shared_ptr<Client> holder_;
     std::vector<std::shared_ptr<Client>> everyClient_;
     std::map<int, std::string> lines_;

@@ -9,7 +9,7 @@
 
 #include "core/Errors.h"
 #include "globe/KmlReader.h"
-#include "kit/TestKit.h"
+#include "kit/PlainKit.h"
 
 namespace vostrel {
 namespace {

@@ -76,7 +76,7 @@ TEST(TrackerLink, OneTrackerAtATimeAndTheSlotIsReusedAfterItLeaves) {
     const int first = t.Connect();
     ASSERT_GE(first, 0);
     ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 connected.\r\n"));
-    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], -1);
+    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], kBusy);
     EXPECT_EQ(t.window->Link().GetFreeSocket(), 0);
 
     // A second tracker is refused: the server closes its connection and logs nothing.
@@ -92,18 +92,18 @@ TEST(TrackerLink, OneTrackerAtATimeAndTheSlotIsReusedAfterItLeaves) {
     ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine; }));
     test::SendAll(first, kReport);
     ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine + kTrackLine; }));
-    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], -1);
+    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], kBusy);
 
     ::close(first);
     ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 disconnected.\r\n"));
-    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], 0);
+    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], kFree);
 
     const int third = t.Connect();
     ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), "connected.\r\n") == 3; }));
     EXPECT_EQ(Count(t.Log(), "Tracker 127.0.0.1 connected.\r\n"), 2u);
     EXPECT_FALSE(test::PeerClosed(third, 200));
     ::close(third);
-    ASSERT_TRUE(test::WaitFor([&] { return t.window->Link().AcceptSlotBusy[1] == 0; }));
+    ASSERT_TRUE(test::WaitFor([&] { return t.window->Link().AcceptSlotBusy[1] == kFree; }));
 }
 
 TEST(TrackerLink, AnIPv6TrackerIsLoggedWithItsAddress) {
@@ -138,7 +138,7 @@ TEST(TrackerLink, QuickReportsAndQuickClosesEndWithTheSlotFree) {
     ::close(client);
     ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), "disconnected.\r\n") == 2; }));
     ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), " connected.\r\n") == 2; }));
-    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], 0);
+    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], kFree);
     EXPECT_EQ(t.window->Link().GetFreeSocket(), 1);
 }
 
@@ -203,8 +203,8 @@ TEST(TrackerLink, ATrackerThatReconnectsAtOnceIsAccepted) {
 // that reports more often keeps it. Bad reports do not count.
 TEST(TrackerLink, AnIdleHolderYieldsTheSlotAReportingOneKeepsIt) {
     WindowFixture t;
-    auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
-    t.window->Link().SetClock([&] { return now; });
+    auto& now =
+        t.clock.now.emplace(std::chrono::steady_clock::time_point{} + std::chrono::hours(1));
     ASSERT_TRUE(t.Start());
     test::NoticeWatcher notices;
     const int holder = t.Connect("127.0.0.2");
@@ -244,7 +244,7 @@ TEST(TrackerLink, AResetFreesTheSlotWithOneDisconnectLine) {
     ASSERT_FALSE(t.window->Link().sckAccept[1]->HasConnection());
     QCoreApplication::processEvents();
     EXPECT_EQ(Count(t.Log(), "disconnected.\r\n"), 1u);
-    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], 0);
+    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], kFree);
     EXPECT_FALSE(t.window->Link().sckAccept[1]->HasConnection());
 }
 
@@ -269,7 +269,7 @@ TEST(TrackerLink, ATrackerLeavingWhileItsNoticeIsOpenIsHandledNested) {
     test::SendAll(client, "short");
     ASSERT_TRUE(test::WaitFor([&] { return closedWhileOpen && notices.OpenNow() == 0; }));
     EXPECT_EQ(notices.seen.size(), 1u);
-    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], 0);
+    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], kFree);
     EXPECT_FALSE(t.window->Link().sckAccept[1]->HasConnection());
 
     // The slot takes the next tracker as usual.
@@ -326,11 +326,11 @@ TEST(TrackerLink, AReportCutByAReadIsJoinedWithItsRest) {
 
 // One address holds an idle connection and churns new ones; a tracker on another address,
 // trying every 8 s, gets the slot once the idle one may be let go, and keeps it while it
-// reports. The clock is the link's own, advanced by hand.
+// reports. The clock is advanced by hand.
 TEST(TrackerLink, AChurningPeerCannotLockATrackerOut) {
     WindowFixture t;
-    auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
-    t.window->Link().SetClock([&] { return now; });
+    auto& now =
+        t.clock.now.emplace(std::chrono::steady_clock::time_point{} + std::chrono::hours(1));
     ASSERT_TRUE(t.Start());
     test::NoticeWatcher notices;
     const int idle = t.Connect("127.0.0.2");
@@ -382,7 +382,7 @@ TEST(TrackerLink, AThousandConnectReportCloseCycles) {
         test::SendAll(client, kReport);
         ::close(client);
         ASSERT_TRUE(test::WaitFor([&] {
-            return t.window->Link().AcceptSlotBusy[1] == 0 &&
+            return t.window->Link().AcceptSlotBusy[1] == kFree &&
                    Count(t.TrackLog(), kTrackLine) == static_cast<std::size_t>(i);
         })) << "cycle "
             << i;

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "core/Errors.h"
-#include "kit/TestKit.h"
+#include "kit/PlainKit.h"
 #include "output/PositionFiles.h"
 
 namespace vostrel {

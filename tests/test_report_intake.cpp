@@ -6,7 +6,7 @@
 #include <cctype>
 #include <string>
 
-#include "kit/TestKit.h"
+#include "kit/PlainKit.h"
 #include "output/PositionFiles.h"
 #include "report/ReportCheck.h"
 #include "report/ReportIntake.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "globe/TrackTail.h"
-#include "kit/TestKit.h"
+#include "kit/PlainKit.h"
 
 namespace vostrel {
 namespace {

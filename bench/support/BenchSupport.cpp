@@ -48,17 +48,9 @@ bool BenchWindow::StartTracking(const char* program) {
     return false;
 }
 
-void LogPorts::Append(const std::string& text) {
-    log.AppendLatin1(text);
-}
-
 std::string SystemDateAndTime() {
     static SystemClock clock;
     return clock.DateAndTime();
-}
-
-std::string LogPorts::DateAndTime() {
-    return SystemDateAndTime();
 }
 
 std::string TrackerReport(int step) {

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/SystemClock.h"
 #include "console/ActivityLog.h"
+#include "console/ConsolePorts.h"
 #include "core/Ports.h"
 #include "kit/WindowFixture.h"
 #include "output/PositionFiles.h"
@@ -28,32 +30,24 @@ struct BenchWindow : test::WindowFixture {
     bool StartTracking(const char* program);
 };
 
-// The window's side of the report path, rebuilt outside it: appends to a real activity log,
-// stamps with the system locale's short date and long time like the window does, counts
-// notices instead of showing them.
-struct LogPorts : ActivityLogPort, ErrorNoticePort, ClockPort {
-    ActivityLog& log;
-    std::vector<std::string> notices;
-    explicit LogPorts(ActivityLog& target) : log(target) {}
-    void Append(const std::string& text) override;
-    void Show(const std::string& message) override { notices.push_back(message); }
-    std::string DateAndTime() override;
-};
-
 struct NoopViewerPort : ViewerPort {
     std::int64_t shown = 0;
     void ShowKmlFile(const std::string& /*path*/, std::int32_t /*flag*/) override { ++shown; }
 };
 
-// The whole report path of one arrival, in process: the window's activity log, real files in
+// The whole report path of one arrival, in process, wired as the window wires it: the
+// window's console (its activity log and error notice), the system's clock, real files in
 // `folder`, a viewer that does nothing.
 struct InProcessIntake {
-    LogPorts ports;
+    ConsolePorts console;
+    SystemClock clock;
     PositionFiles files;
     NoopViewerPort viewer;
     ReportIntake intake;
-    InProcessIntake(ActivityLog& log, const std::string& folder)
-        : ports(log), files(folder), intake(ports, ports, ports, files, viewer) {}
+    InProcessIntake(VostrelDEMO& window, const std::string& folder)
+        : console(*window.Text1, window.Notice()),
+          files(folder),
+          intake(console, console, clock, files, viewer) {}
 };
 
 // A good report whose position moves with `step`, always of the same length, and the

@@ -2,11 +2,13 @@
 
 #include <QMessageBox>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include "app/VostrelDEMO.h"
 #include "core/Errors.h"
 #include "core/Version.h"
+#include "link/TrackerLink.h"
 
 namespace vostrel {
 
@@ -33,6 +35,11 @@ bool Application::notify(QObject* receiver, QEvent* event) {
     return false;
 }
 
+void Application::EndNow(int exitCode) {
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+}
+
 void Application::ReportFatal(int number, const QString& description) {
     static bool reporting = false;
     const QString heading = QStringLiteral("Run-time error '%1':").arg(number);
@@ -45,7 +52,7 @@ void Application::ReportFatal(int number, const QString& description) {
     }
     QMessageBox::critical(nullptr, QLatin1String(kWindowTitle).trimmed(),
                           heading + QStringLiteral("\n\n") + description);
-    EndProgramNow(kFatalExitCode);
+    EndNow(kFatalExitCode);
 }
 
 }  // namespace vostrel

@@ -16,6 +16,9 @@ class Application : public QApplication {
     // and description, then the program ends with a non-zero exit status. Only the first
     // fatal error is reported so; one met while its box is open is written to standard error.
     static void ReportFatal(int number, const QString& description);
+
+    // Leaves the process at once with `exitCode`: no handler runs, nothing is asked.
+    [[noreturn]] static void EndNow(int exitCode);
 };
 
 }  // namespace vostrel

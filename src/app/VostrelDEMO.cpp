@@ -8,11 +8,18 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/Application.h"
 #include "app/SystemClock.h"
 #include "console/ActivityLog.h"
 #include "console/Banner.h"
+#include "console/ConsolePorts.h"
+#include "console/ErrorNotice.h"
 #include "core/Errors.h"
 #include "core/Version.h"
+#include "link/TrackerLink.h"
+#include "output/PositionFiles.h"
+#include "report/ReportCheck.h"
+#include "report/ReportIntake.h"
 
 // The window's resources live in a static library: register them explicitly (outside any
 // namespace, as the resource system requires).
@@ -34,32 +41,15 @@ QFont LogFont() {
 
 }  // namespace
 
-// The window's side of the ports the report intake and the link talk through.
-struct VostrelDEMO::Ports : ActivityLogPort, ErrorNoticePort, ClockPort {
-    VostrelDEMO& window;
-    explicit Ports(VostrelDEMO& w) : window(w) {}
-
-    void Append(const std::string& text) override { window.Text1->AppendLatin1(text); }
-    void Show(const std::string& message) override {
-        window.notice_->Show(QString::fromStdString(message));
-    }
-    std::string DateAndTime() override {
-        return window.environment_.clock ? window.environment_.clock() : clock.DateAndTime();
-    }
-
-    SystemClock clock;
-};
-
-void EndProgramNow(int exitCode) {
-    std::fflush(nullptr);
-    std::_Exit(exitCode);
-}
-
 VostrelDEMO::VostrelDEMO() : VostrelDEMO(Environment{}) {}
 
 VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(environment)) {
     InitResources();
-    if (!environment_.endProgram) environment_.endProgram = EndProgramNow;
+    if (!environment_.endProgram) environment_.endProgram = Application::EndNow;
+    if (environment_.clock == nullptr) {
+        systemClock_ = std::make_unique<SystemClock>();
+        environment_.clock = systemClock_.get();
+    }
     if (environment_.dataFolder.empty()) {
         environment_.dataFolder = QDir::homePath().toLocal8Bit().toStdString();
     }
@@ -93,15 +83,17 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
     Command1->setFocus(Qt::OtherFocusReason);
 
     notice_ = std::make_unique<ErrorNotice>(*this, *Text1);
-    ports_ = std::make_unique<Ports>(*this);
+    console_ = std::make_unique<ConsolePorts>(*Text1, *notice_);
     files_ = std::make_unique<PositionFiles>(environment_.dataFolder);
-    intake_ = std::make_unique<ReportIntake>(*ports_, *ports_, *ports_, *files_, viewer_);
+    intake_ =
+        std::make_unique<ReportIntake>(*console_, *console_, *environment_.clock, *files_, viewer_);
+    framing_ = std::make_unique<ReportFraming>();
     auto end = [this](int exitCode) {
         ended_ = true;
         environment_.endProgram(exitCode);
     };
-    link_ = std::make_unique<TrackerLink>(*ports_, *ports_, framing_, end, environment_.port, this);
-    if (environment_.linkClock) link_->SetClock(environment_.linkClock);
+    link_ = std::make_unique<TrackerLink>(*console_, *console_, *environment_.clock, *framing_, end,
+                                          environment_.port, this);
 
     // Event routing: the click, the connection request, and the data arrival and close of
     // the accept sockets. Load and activation are routed in setVisible and event.

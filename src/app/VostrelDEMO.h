@@ -8,18 +8,20 @@
 #include <memory>
 #include <string>
 
-#include "console/ErrorNotice.h"
-#include "link/TrackerLink.h"
-#include "output/PositionFiles.h"
+#include "core/Ports.h"
 #include "output/ViewerLink.h"
-#include "report/ReportCheck.h"
-#include "report/ReportIntake.h"
 
 class QPushButton;
 
 namespace vostrel {
 
 class ActivityLog;
+class ConsolePorts;
+class ErrorNotice;
+class PositionFiles;
+class ReportFraming;
+class ReportIntake;
+class TrackerLink;
 
 class VostrelDEMO : public QWidget {
     Q_OBJECT
@@ -29,13 +31,12 @@ class VostrelDEMO : public QWidget {
         const ComponentRegistry* registry = &ComponentRegistry::Instance();
         // Ends the program at once; the default leaves the process with `exitCode`.
         std::function<void(int exitCode)> endProgram;
-        // The date and time in front of each received report; empty means the system
-        // locale's short date and long time.
-        std::function<std::string()> clock;
+        // The date and time in front of each received report and the time idle tracker
+        // connections are judged by; none means the system's (the locale's short date and
+        // long time, the steady clock).
+        ClockPort* clock = nullptr;
         // Folder of the track log and the snapshot; empty means the user's home folder.
         std::string dataFolder;
-        // The clock idle tracker connections are judged by; empty means the steady clock.
-        TrackerLink::Now linkClock;
         // Where Start Tracking listens; 0 takes a free port (the listening line names it).
         std::int32_t port = kTrackingPort;
     };
@@ -71,22 +72,18 @@ class VostrelDEMO : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    struct Ports;
-
     Environment environment_;
+    std::unique_ptr<ClockPort> systemClock_;
     std::unique_ptr<ErrorNotice> notice_;
-    std::unique_ptr<Ports> ports_;
+    std::unique_ptr<ConsolePorts> console_;
     std::unique_ptr<PositionFiles> files_;
     ViewerLink viewer_;
     std::unique_ptr<ReportIntake> intake_;
-    ReportFraming framing_;
+    std::unique_ptr<ReportFraming> framing_;
     std::unique_ptr<TrackerLink> link_;
     bool loaded_ = false;
     bool activated_ = false;
     bool ended_ = false;
 };
-
-// Leaves the process at once with `exitCode`: no handler runs, nothing is asked.
-[[noreturn]] void EndProgramNow(int exitCode);
 
 }  // namespace vostrel

@@ -37,5 +37,5 @@ int main(int argc, char** argv) {
     vostrel::VostrelDEMO window;
     window.show();
     // The sockets, any tracker connection and the viewer go with the process.
-    vostrel::EndProgramNow(app.exec());
+    vostrel::Application::EndNow(app.exec());
 }

@@ -65,7 +65,7 @@ ActivityLog::ActivityLog(QWidget* parent) : QAbstractScrollArea(parent) {
         (QAccessible::installFactory(&ActivityLogAccessible::Create), true);
     static_cast<void>(accessible);
     setObjectName("Text1");
-    setAccessibleName(tr("Activity log"));
+    setAccessibleName(QStringLiteral("Activity log"));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFocusPolicy(Qt::StrongFocus);
@@ -426,9 +426,9 @@ void ActivityLog::mouseMoveEvent(QMouseEvent* event) {
 
 void ActivityLog::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    QAction* copy = menu.addAction(tr("&Copy"), this, [this] { CopySelection(); });
+    QAction* copy = menu.addAction(QStringLiteral("&Copy"), this, [this] { CopySelection(); });
     copy->setEnabled(caret_ != anchor_);
-    menu.addAction(tr("Select &All"), this, [this] { SelectAll(); });
+    menu.addAction(QStringLiteral("Select &All"), this, [this] { SelectAll(); });
     menu.exec(event->globalPos());
 }
 

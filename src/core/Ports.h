@@ -2,11 +2,15 @@
 // the program. The window provides the real ones; tests provide their own.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace vostrel {
+
+// The TCP port trackers report to.
+inline constexpr std::int32_t kTrackingPort = 5000;
 
 // The on-screen activity log. `text` holds one byte per character (Latin-1) and already ends
 // in CR LF; it is appended in one step.
@@ -40,11 +44,14 @@ class ReportFramingPort {
     virtual std::size_t UnfinishedTail(std::string_view arrival) const = 0;
 };
 
-// The current date and time, date first, one blank between them.
+// The program's one clock: the date and time in front of each received report (date first,
+// one blank between them), and the steady time idle tracker connections are judged by.
 class ClockPort {
   public:
+    using TimePoint = std::chrono::steady_clock::time_point;
     virtual ~ClockPort() = default;
     virtual std::string DateAndTime() = 0;
+    virtual TimePoint Now() { return std::chrono::steady_clock::now(); }
 };
 
 // Whether a save is on disk when it returns (Now) or at the next Sync (Deferred): several

@@ -41,22 +41,22 @@ GlobeWindow::GlobeWindow() {
     setAttribute(Qt::WA_QuitOnClose, false);
     resize(800, 600);
 
-    auto* zoomOut = ZoomButton(QStringLiteral("\u2212"), tr("Zoom out (-)"), this);
-    auto* zoomIn = ZoomButton(QStringLiteral("+"), tr("Zoom in (+)"), this);
+    auto* zoomOut = ZoomButton(QStringLiteral("\u2212"), QStringLiteral("Zoom out (-)"), this);
+    auto* zoomIn = ZoomButton(QStringLiteral("+"), QStringLiteral("Zoom in (+)"), this);
     centre_ = new QPushButton(QLatin1String(kCentreOnTrackerText), this);
-    centre_->setToolTip(tr("Back to the tracker at street scale (C)"));
+    centre_->setToolTip(QStringLiteral("Back to the tracker at street scale (C)"));
     centre_->setFocusPolicy(Qt::NoFocus);
     centre_->setEnabled(false);
     streetMap_ = new QCheckBox(QLatin1String(kStreetMapSwitchText), this);
-    streetMap_->setToolTip(
-        tr("Fetches OpenStreetMap tiles around the tracker; off, nothing leaves this computer"));
+    streetMap_->setToolTip(QStringLiteral(
+        "Fetches OpenStreetMap tiles around the tracker; off, nothing leaves this computer"));
     streetMap_->setFocusPolicy(Qt::NoFocus);
 
     freshness_ = new QLabel(this);
     freshness_->setContentsMargins(6, 1, 6, 1);
     freshness_->setToolTip(
-        tr("When the tracker's last position came; amber after 2 minutes "
-           "without one, red after 10"));
+        QStringLiteral("When the tracker's last position came; amber after 2 minutes "
+                       "without one, red after 10"));
 
     map_ = new GlobeMap(this);
     connect(map_, &GlobeMap::FreshnessChanged, this, [this](const QString& text, auto freshness) {

@@ -17,7 +17,7 @@ void CheckSlot(std::int16_t index) {
 
 }  // namespace
 
-TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice,
+TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, ClockPort& clock,
                          const ReportFramingPort& framing, EndProgram endProgram, std::int32_t port,
                          QObject* parent)
     : QObject(parent),
@@ -27,7 +27,7 @@ TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice,
       port_(port),
       elementFactory_([](std::int16_t index) { return std::make_unique<AcceptSocket>(index); }),
       yield_([] { QCoreApplication::processEvents(); }),
-      now_([] { return AcceptSocket::Clock::now(); }),
+      clock_(clock),
       framing_(framing) {
     heldTimer_.setSingleShot(true);
     connect(&heldTimer_, &QTimer::timeout, this, &TrackerLink::HandOverHeld);
@@ -119,7 +119,7 @@ std::int16_t TrackerLink::GetFreeSocket() const {
 
 void TrackerLink::AcceptTracker(std::int32_t requestId) {
     const std::string address = sckListen.RequestAddress(requestId).toStdString();
-    if (fairness_.HoldsBack(address, now_())) {
+    if (fairness_.HoldsBack(address, clock_.Now())) {
         sckListen.Refuse(requestId);
         return;
     }
@@ -145,7 +145,7 @@ void TrackerLink::Take(std::int32_t requestId) {
     // The address as the accept saw it: handlers that run during the yield below may close this
     // connection and accept another one into the same slot.
     const QString address = sckListen.TakeRequestAddress(requestId);
-    sckAccept.at(static_cast<std::size_t>(index))->Accept(requestId, address, now_());
+    sckAccept.at(static_cast<std::size_t>(index))->Accept(requestId, address, clock_.Now());
     yield_();
     log_.Append("Tracker " + address.toStdString() + " connected.\r\n");
 }
@@ -155,7 +155,7 @@ void TrackerLink::Take(std::int32_t requestId) {
 bool TrackerLink::HolderMayYield() const {
     const AcceptSocket& holder = *sckAccept.at(1);
     if (!holder.HasConnection()) return false;
-    return holder.HasEnded() || now_() - holder.LastGoodReport() >= kIdleHolderLimit;
+    return holder.HasEnded() || clock_.Now() - holder.LastGoodReport() >= kIdleHolderLimit;
 }
 
 // Runs after each read of the holder (and when it is dropped): once what was pending at the
@@ -169,10 +169,10 @@ void TrackerLink::ContinueTakeover() {
     }
     const Takeover takeover = *takeover_;
     takeover_.reset();
-    if (stays && (takeover.ended || now_() - holder.LastGoodReport() >= kIdleHolderLimit)) {
+    if (stays && (takeover.ended || clock_.Now() - holder.LastGoodReport() >= kIdleHolderLimit)) {
         const std::string holderAddress = holder.RemoteHostIP().toStdString();
         if (!takeover.ended && holderAddress != takeover.address) {
-            fairness_.NoteLetGo(holderAddress, now_());
+            fairness_.NoteLetGo(holderAddress, clock_.Now());
         }
         holder.RaiseClose();
     }
@@ -188,8 +188,8 @@ void TrackerLink::Silence() {
 void TrackerLink::GoodReportFrom(std::int16_t index, std::uint64_t connection) {
     AcceptSocket& element = *sckAccept.at(static_cast<std::size_t>(index));
     if (element.HasConnection() && element.Connection() == connection) {
-        element.NoteGoodReport(now_());
-        fairness_.NoteGoodReport(element.RemoteHostIP().toStdString(), now_());
+        element.NoteGoodReport(clock_.Now());
+        fairness_.NoteGoodReport(element.RemoteHostIP().toStdString(), clock_.Now());
     }
 }
 

@@ -18,7 +18,6 @@
 
 namespace vostrel {
 
-inline constexpr std::int32_t kTrackingPort = 5000;
 // A holder of the slot that has delivered no good report for this long (or none since it was
 // accepted this long ago) yields the slot to the next connection request.
 inline constexpr std::chrono::minutes kIdleHolderLimit{2};
@@ -32,13 +31,13 @@ class TrackerLink : public QObject {
   public:
     using EndProgram = std::function<void(int exitCode)>;
     using ElementFactory = std::function<std::unique_ptr<AcceptSocket>(std::int16_t index)>;
-    using Now = std::function<AcceptSocket::Clock::time_point()>;
 
     // `framing`: where one report ends, which reads of pending data keep whole. `port`: where
     // StartTracking listens (the program always uses kTrackingPort; 0 takes a free one).
-    TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, const ReportFramingPort& framing,
-                EndProgram endProgram, std::int32_t port = kTrackingPort,
-                QObject* parent = nullptr);
+    // `clock`: its Now judges idle holders.
+    TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, ClockPort& clock,
+                const ReportFramingPort& framing, EndProgram endProgram,
+                std::int32_t port = kTrackingPort, QObject* parent = nullptr);
 
     // After the start button was disabled: listens on the port, prepares slot 1 and logs the
     // listening line. A failure shows its notice and ends the program.
@@ -69,8 +68,6 @@ class TrackerLink : public QObject {
     // (pending events run once).
     void SetElementFactory(ElementFactory factory) { elementFactory_ = std::move(factory); }
     void SetYield(std::function<void()> yield) { yield_ = std::move(yield); }
-    // The clock that idle holders are judged by (steady_clock::now by default).
-    void SetClock(Now now) { now_ = std::move(now); }
 
     ListenSocket sckListen;
     std::vector<std::unique_ptr<AcceptSocket>> sckAccept;
@@ -108,7 +105,7 @@ class TrackerLink : public QObject {
     std::int32_t port_;
     ElementFactory elementFactory_;
     std::function<void()> yield_;
-    Now now_;
+    ClockPort& clock_;
     const ReportFramingPort& framing_;
     std::optional<Takeover> takeover_;
     SlotFairness fairness_;

@@ -1,6 +1,7 @@
-// The kit the tests and the benchmarks share: a scratch home and scratch folders, waiting on
-// the event loop, a loopback client, a watcher for error notices, stand-ins for the ports and
-// for the globe viewer. (The main window wired to them is in WindowFixture.h.)
+// The window kit the tests of windows and sockets and the benchmarks share: waiting on the
+// event loop, a loopback client, a watcher for error notices, a stand-in globe viewer; with
+// everything of the plain kit (PlainKit.h). (The main window wired to them is in
+// WindowFixture.h.)
 #pragma once
 
 #include <QObject>
@@ -10,46 +11,17 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/Errors.h"
 #include "core/Ports.h"
+#include "kit/PlainKit.h"
 #include "output/ComponentRegistry.h"
 #include "output/ViewerAutomation.h"
 
 namespace vostrel::test {
-
-// A scratch home for the whole process: HOME points into a fresh folder (the program writes
-// its files and the globe's caches there), the XDG folders are unset but for a private runtime
-// folder in it, the platform is offscreen unless one was asked for. Create it before the
-// application object; the folder goes with it (kept when VOSTREL_KEEP_TEST_HOME is set).
-class ScratchHome {
-  public:
-    ScratchHome();
-    std::string Path() const { return dir_.path().toStdString(); }
-    std::string File(const std::string& name) const { return Path() + "/" + name; }
-
-  private:
-    QTemporaryDir dir_;
-};
-
-// A fresh folder, removed when the object goes.
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    QTemporaryDir dir_;
-    std::string path_;
-};
-
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
 
 // Processes events until `done` holds or `timeoutMs` passes; returns whether it held.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000);
@@ -63,28 +35,6 @@ void SendAll(int fd, const std::string& bytes);
 bool PeerClosed(int fd, int timeoutMs);
 void ResetAndClose(int fd);
 int OpenDescriptorCount();
-
-// Everything the intake tells the operator, in order; each entry is "log:" or "notice:" + text.
-struct OperatorRecord : ActivityLogPort, ErrorNoticePort {
-    std::vector<std::string> events;
-    std::string logText;
-    void Append(const std::string& text) override {
-        events.push_back("log:" + text);
-        logText += text;
-    }
-    void Show(const std::string& message) override { events.push_back("notice:" + message); }
-    std::vector<std::string> Notices() const;
-};
-
-struct FixedClock : ClockPort {
-    std::string DateAndTime() override { return "07.12.2026 04:56:27"; }
-};
-
-struct RecordingViewer : ViewerPort {
-    std::vector<std::pair<std::string, int>> calls;
-    std::string failWith;  // non-empty: every call throws ViewerError with it
-    void ShowKmlFile(const std::string& path, std::int32_t flag) override;
-};
 
 // A viewer component: ready after `pollsUntilReady` polls and `readyAfterMs`; keeps the paths
 // it is asked to show unless told not to (a benchmark's millions of reports).
@@ -141,16 +91,5 @@ class NoticeWatcher : public QObject {
     int mostOpen_ = 0;
     std::vector<const QObject*> recorded_;
 };
-
-// Runs `call`, which must throw ViewerError, and returns its message ("" if nothing thrown).
-template <typename Call>
-std::string ViewerErrorOf(Call call) {
-    try {
-        call();
-    } catch (const ViewerError& error) {
-        return error.what();
-    }
-    return "";
-}
 
 }  // namespace vostrel::test

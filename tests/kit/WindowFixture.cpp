@@ -7,7 +7,7 @@ WindowFixture::WindowFixture(WindowOptions options) {
     environment.registry = options.registry != nullptr ? options.registry : &stubs.registry;
     environment.endProgram = [this](int code) { endedWith.push_back(code); };
     environment.dataFolder = dir.Path();
-    if (!options.systemClock) environment.clock = [] { return std::string(kStamp); };
+    if (!options.systemClock) environment.clock = &clock;
     environment.port = options.port;
     window = std::make_unique<VostrelDEMO>(std::move(environment));
     if (options.show) {

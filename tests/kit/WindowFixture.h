@@ -11,21 +11,24 @@
 
 #include "app/VostrelDEMO.h"
 #include "console/ActivityLog.h"
+#include "console/ErrorNotice.h"
 #include "kit/TestKit.h"
+#include "link/TrackerLink.h"
 
 namespace vostrel::test {
 
-inline constexpr const char* kStamp = "07.12.2026 04:56:27";
+inline constexpr const char* kStamp = FixedClock::kStamp;
 
 struct WindowOptions {
     bool show = true;
     const ComponentRegistry* registry = nullptr;  // a stub viewer when none is given
-    bool systemClock = false;                     // the stamp: kStamp, or the system's
+    bool systemClock = false;                     // the kit's FixedClock, or the system's
     std::int32_t port = 0;                        // 0: a free one
 };
 
 struct WindowFixture {
     ScratchDir dir;
+    FixedClock clock;  // the window's, unless it runs on the system's
     StubRegistry stubs;
     std::vector<int> endedWith;
     std::unique_ptr<VostrelDEMO> window;

@@ -16,6 +16,7 @@
 #include "app/VostrelDEMO.h"
 #include "console/ActivityLog.h"
 #include "kit/TestKit.h"
+#include "link/TrackerLink.h"
 
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -25,11 +26,16 @@ int main(int argc, char** argv) {
     vostrel::test::StubRegistry stubs;
     vostrel::VostrelDEMO::Environment environment;
     environment.registry = &stubs.registry;
-    bool boxOpen = false;
-    environment.clock = [&boxOpen]() -> std::string {
-        if (boxOpen) std::fprintf(stderr, "a report was handled during the box\n");
-        throw std::runtime_error("the clock stopped");
-    };
+    // A clock that fails: an error no handler traps.
+    struct StoppedClock : vostrel::ClockPort {
+        bool boxOpen = false;
+        std::string DateAndTime() override {
+            if (boxOpen) std::fprintf(stderr, "a report was handled during the box\n");
+            throw std::runtime_error("the clock stopped");
+        }
+    } clock;
+    bool& boxOpen = clock.boxOpen;
+    environment.clock = &clock;
     environment.port = 0;
     vostrel::VostrelDEMO window(environment);
     window.show();

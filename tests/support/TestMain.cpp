@@ -2,9 +2,10 @@
 // there), headless unless a display platform was asked for, and one QApplication.
 #include <gtest/gtest.h>
 
+#include "kit/PlainKit.h"
+#ifndef VOSTREL_TEST_WITHOUT_APPLICATION
 #include <QApplication>
-
-#include "kit/TestKit.h"
+#endif
 
 int main(int argc, char** argv) {
     const vostrel::test::ScratchHome home;
