@@ -34,6 +34,8 @@
 namespace vostrel::bench {
 namespace {
 
+using test::BytesUnder;
+
 constexpr int kFixes = 10;
 constexpr double kStepMetres = 150.0;
 // A fix's tiles are in when no request came for this long.
@@ -114,16 +116,6 @@ std::size_t OneRun(const BenchHome& home, LoopbackTileServer& tiles, bool first)
         first ? "first" : "second", kFixes - 1, tiles.Requests().size() - fixesStart, perFix,
         Zooms(tiles, fixesStart).c_str());
     return tiles.Requests().size() - before;
-}
-
-qint64 BytesUnder(const QString& folder) {
-    qint64 bytes = 0;
-    QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        files.next();
-        bytes += files.fileInfo().size();
-    }
-    return bytes;
 }
 
 // Past this the hostile server is stopped: the machine is shared.

@@ -57,6 +57,7 @@
 namespace vostrel {
 namespace {
 
+using test::BytesUnder;
 using test::ViewerErrorOf;
 using test::WaitFor;
 
@@ -718,16 +719,6 @@ TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) 
     EXPECT_TRUE(WaitFor([&] { return TownNamesLoaded(); }, 20000)) << "towns back offline";
     settings.sync();
     EXPECT_EQ(settings.value(QStringLiteral("globe/streetMap")).toString(), "false");
-}
-
-qint64 BytesUnder(const QString& folder) {
-    qint64 bytes = 0;
-    QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        files.next();
-        bytes += files.fileInfo().size();
-    }
-    return bytes;
 }
 
 // A hostile or broken tile server costs the street map the tiles it spoils, nothing more:

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -61,6 +62,16 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 bool FileExists(const std::string& path) {
     struct stat info;
     return ::stat(path.c_str(), &info) == 0;
+}
+
+qint64 BytesUnder(const QString& folder) {
+    qint64 bytes = 0;
+    QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        files.next();
+        bytes += files.fileInfo().size();
+    }
+    return bytes;
 }
 
 }  // namespace vostrel::test

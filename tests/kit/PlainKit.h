@@ -45,6 +45,8 @@ class ScratchDir {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// The bytes of all files below `folder`.
+qint64 BytesUnder(const QString& folder);
 
 // Everything the intake tells the operator, in order; each entry is "log:" or "notice:" + text.
 struct OperatorRecord : ActivityLogPort, ErrorNoticePort {
