@@ -11,6 +11,9 @@
 #include <marble/RenderState.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -412,6 +415,24 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
               "Your Tracker: latitude 24.998452\u00b0, longitude 121.487087\u00b0. Last fix "
               "14:28:58, 12 s ago. Heading 0\u00b0 (north).");
     EXPECT_TRUE(label->styleSheet().isEmpty()) << "fresh again";
+
+    // A listening screen reader is told of each new fix's description; with none listening,
+    // nothing is sent.
+    static std::vector<QObject*> told;
+    told.clear();
+    const QAccessible::UpdateHandler previous =
+        QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
+            if (event->type() == QAccessible::DescriptionChanged) told.push_back(event->object());
+        });
+    Show(121.4, 24.9);
+    QPlatformAccessibility* platform =
+        QGuiApplicationPrivate::platformIntegration()->accessibility();
+    ASSERT_NE(platform, nullptr);
+    platform->setActive(true);  // as when a screen reader starts listening
+    Show(121.3, 24.8);
+    platform->setActive(false);
+    QAccessible::installUpdateHandler(previous);
+    EXPECT_EQ(told, std::vector<QObject*>{&Map()});
 
     // The ticking clock: the text goes up by itself, once a second.
     Map().SetClock([] { return QDateTime::currentDateTime(); });
