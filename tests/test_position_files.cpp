@@ -24,6 +24,19 @@ using test::ReadFile;
 using test::ScratchDir;
 using test::WriteFile;
 
+// Runs `call` with files limited to `bytes` (a write past it fails as on a full disk).
+template <typename Call>
+void WithFileSizeLimit(rlim_t bytes, Call call) {
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{bytes, limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    call();
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, previous);
+}
+
 const char* const kSnapshotOf121_24 =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
     "<kml xmlns=\"http://earth.google.com/kml/2.2\">\r\n"
@@ -107,14 +120,9 @@ TEST(PositionFiles, AFailedAppendLeavesOnlyWholeLines) {
     ScratchDir dir;
     PositionFiles files(dir.Path());
     WriteFile(dir.File("vo_demo.txt"), "1,2,0\r\n");
-    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{};
-    ::getrlimit(RLIMIT_FSIZE, &limit);
-    const rlimit small{20, limit.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    EXPECT_THROW(files.SaveTrackerPosition("24.9981516666667", "121.487086666667"), FileError);
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    ::signal(SIGXFSZ, previous);
+    WithFileSizeLimit(20, [&] {
+        EXPECT_THROW(files.SaveTrackerPosition("24.9981516666667", "121.487086666667"), FileError);
+    });
     EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "1,2,0\r\n");
 
     EXPECT_TRUE(files.SaveTrackerPosition("24.9981516666667", "121.487086666667"));
@@ -209,14 +217,7 @@ TEST(PositionFiles, AFailedSnapshotLeavesTheOldOneAndNoTemporaryFile) {
     ScratchDir dir;
     PositionFiles files(dir.Path());
     files.SaveTrackerPosition("1", "2");
-    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{};
-    ::getrlimit(RLIMIT_FSIZE, &limit);
-    const rlimit small{100, limit.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    EXPECT_THROW(files.SaveTrackerPosition("3", "4"), FileError);
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    ::signal(SIGXFSZ, previous);
+    WithFileSizeLimit(100, [&] { EXPECT_THROW(files.SaveTrackerPosition("3", "4"), FileError); });
     EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), SnapshotText("1", "2"));
     EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "2,1,0\r\n4,3,0\r\n");
     EXPECT_FALSE(FileExists(dir.File(".vo_demo.kml.tmp")));

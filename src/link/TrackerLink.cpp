@@ -69,7 +69,8 @@ void TrackerLink::ReadArrival(std::int16_t index) {
     if (!data.empty()) emit ReportArrived(index, data, connection);
 }
 
-// A report held back goes on as it is: its rest did not come in time, or its connection ends.
+// A report held back goes on as it is when its rest did not come in time (at a close,
+// DropTracker hands it over itself).
 void TrackerLink::HandOverHeld() {
     heldTimer_.stop();
     if (held_.empty()) return;
