@@ -7,8 +7,8 @@
 #include "globe/GlobeViewer.h"
 #include "globe/GlobeWindow.h"
 #include "kit/WindowFixture.h"
-#include "output/Untangle.h"
-#include "output/ViewerLink.h"
+#include "viewer/Untangle.h"
+#include "viewer/ViewerLink.h"
 
 namespace vostrel {
 namespace {

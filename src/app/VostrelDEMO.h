@@ -9,7 +9,7 @@
 #include <string>
 
 #include "core/Ports.h"
-#include "output/ViewerLink.h"
+#include "viewer/ViewerLink.h"
 
 class QPushButton;
 

@@ -1,4 +1,4 @@
-#include "output/ComponentRegistry.h"
+#include "viewer/ComponentRegistry.h"
 
 #include "core/Errors.h"
 
