@@ -17,10 +17,6 @@ void ComponentRegistry::Unregister(const std::string& progId) {
     factories_.erase(progId);
 }
 
-bool ComponentRegistry::Contains(const std::string& progId) const {
-    return factories_.count(progId) != 0;
-}
-
 std::unique_ptr<QObject> ComponentRegistry::Create(const std::string& progId) const {
     const auto found = factories_.find(progId);
     if (found == factories_.end()) {
