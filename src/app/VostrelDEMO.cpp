@@ -46,6 +46,10 @@ VostrelDEMO::VostrelDEMO() : VostrelDEMO(Environment{}) {}
 VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(environment)) {
     InitResources();
     if (!environment_.endProgram) environment_.endProgram = Application::EndNow;
+    // At a fatal end the tracker link falls silent before the report's box opens.
+    Application::AtFatalEnd(this, [this] {
+        if (link_) link_->Silence();
+    });
     if (environment_.clock == nullptr) {
         systemClock_ = std::make_unique<SystemClock>();
         environment_.clock = systemClock_.get();
@@ -104,7 +108,9 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
     connect(link_.get(), &TrackerLink::sckAcceptClose, link_.get(), &TrackerLink::DropTracker);
 }
 
-VostrelDEMO::~VostrelDEMO() = default;
+VostrelDEMO::~VostrelDEMO() {
+    Application::AtFatalEnd(this, {});
+}
 
 void VostrelDEMO::setVisible(bool visible) {
     if (visible && !loaded_) {
