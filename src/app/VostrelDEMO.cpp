@@ -1,6 +1,5 @@
 #include "app/VostrelDEMO.h"
 
-#include <QDir>
 #include <QEvent>
 #include <QIcon>
 #include <QLocale>
@@ -54,9 +53,6 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
         systemClock_ = std::make_unique<SystemClock>();
         environment_.clock = systemClock_.get();
     }
-    if (environment_.dataFolder.empty()) {
-        environment_.dataFolder = QDir::homePath().toLocal8Bit().toStdString();
-    }
 
     setObjectName("VostrelDEMO");
     setWindowTitle(QLatin1String(kWindowTitle));
@@ -88,7 +84,9 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
 
     notice_ = std::make_unique<ErrorNotice>(*this, *Text1);
     console_ = std::make_unique<ConsolePorts>(*Text1, *notice_);
-    files_ = std::make_unique<PositionFiles>(environment_.dataFolder);
+    files_ = std::make_unique<PositionFiles>(environment_.dataFolder.empty()
+                                                 ? PositionPaths::InHome()
+                                                 : PositionPaths::In(environment_.dataFolder));
     intake_ =
         std::make_unique<ReportIntake>(*console_, *console_, *environment_.clock, *files_, viewer_);
     framing_ = std::make_unique<ReportFraming>();
