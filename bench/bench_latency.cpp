@@ -17,8 +17,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,13 +34,6 @@ constexpr int kPacedGapMs = 10;
 constexpr int kWarmUp = 20;
 constexpr int kWaitPerReportMs = 5000;
 constexpr int kWholeRunMs = 10 * 60 * 1000;
-
-std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 // The tracker side, on its own thread: the warm-up, then each phase in turn. A paced phase
 // waits `gapMs` after each snapshot before sending again, so the window's repaint of the log
@@ -121,7 +112,7 @@ struct Tracker {
             alignas(inotify_event) char events[4096];
             while (::read(watch, events, sizeof events) > 0) {
             }
-            if (ReadWhole(snapshot) == expected) return true;
+            if (test::ReadFile(snapshot) == expected) return true;
         }
     }
 };

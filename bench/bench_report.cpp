@@ -72,8 +72,8 @@ int Run(const BenchHome& home) {
     test::NoticeWatcher notices;
 
     const std::string floorFolder = MakeFolder(home.File("floor"));
-    FloorWork floor{
-        floorFolder, floorFolder + "/" + kTrackLogName, floorFolder + "/" + kSnapshotName, {}, {}};
+    const PositionPaths floorPaths = PositionPaths::In(floorFolder);
+    FloorWork floor{floorFolder, floorPaths.trackLog, floorPaths.snapshot, {}, {}};
     std::vector<std::string> reports;
     for (int i = 0; i < kWarmUp + kReports; ++i) {
         reports.push_back(TrackerReport(i));

@@ -375,9 +375,8 @@ TEST(Console, AListeningScreenReaderIsToldOfEveryAppend) {
 // crashes.
 TEST(Console, AFloodOfMalformedReportsIsLoggedWithAtMostEightNoticesOpen) {
     WindowFixture t;
-    ASSERT_TRUE(t.Start());
-    const int client = t.Connect();
-    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    const int client = t.StartAndConnect();
+    ASSERT_GE(client, 0);
     const std::size_t base = t.Log().size();
 
     constexpr int kReports = 10000;
@@ -441,9 +440,8 @@ TEST(Console, FloodsOfLineEndsStayWithinTheLogCapacity) {
     for (const std::string unit : {"\r\n", "\n"}) {
         SCOPED_TRACE(unit == "\n" ? "LF" : "CR LF");
         WindowFixture t;
-        ASSERT_TRUE(t.Start());
-        const int flood = t.Connect();
-        ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+        const int flood = t.StartAndConnect();
+        ASSERT_GE(flood, 0);
         std::thread sender([&] {
             std::string block;
             while (block.size() < (1u << 20)) block += unit;
@@ -476,9 +474,8 @@ TEST(Console, FloodsOfLineEndsStayWithinTheLogCapacity) {
 
 TEST(Console, ClosingTheWindowEndsTheProgramAlsoWithATrackerConnected) {
     WindowFixture t;
-    ASSERT_TRUE(t.Start());
-    const int client = t.Connect();
-    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    const int client = t.StartAndConnect();
+    ASSERT_GE(client, 0);
     test::NoticeWatcher notices;
     t.window->close();
     EXPECT_EQ(t.endedWith, std::vector<int>{0});

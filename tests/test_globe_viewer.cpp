@@ -558,18 +558,25 @@ class BrokenLayer : public Marble::LayerInterface {
     }
 };
 
+// Polls `viewer`, events running between polls, until it fails (a minute at most): the failure's
+// message ("ready" should it get ready instead, "" should it still wait).
+std::string ReadyFailure(ViewerAutomation& viewer) {
+    std::string message;
+    WaitFor(
+        [&] {
+            message = ViewerErrorOf([&] {
+                if (viewer.IsViewerReady() != 0) throw ViewerError("ready");
+            });
+            return !message.empty();
+        },
+        60'000);
+    return message;
+}
+
 TEST_F(GlobeViewerTest, MapThatCannotCompleteIsAFailureNotAnEndlessWait) {
     BrokenLayer broken;
     Map().Map()->addLayer(&broken);
-    std::string message;
-    QElapsedTimer clock;
-    clock.start();
-    while (message.empty() && clock.elapsed() < 60'000) {
-        message = ViewerErrorOf([&] {
-            if (viewer_->IsViewerReady() != 0) throw ViewerError("ready");
-        });
-        QCoreApplication::processEvents();
-    }
+    const std::string message = ReadyFailure(*viewer_);
     Map().Map()->removeLayer(&broken);
     EXPECT_NE(message.find("missing: Broken layer"), std::string::npos) << message;
 }
@@ -581,15 +588,7 @@ TEST_F(GlobeViewerTest, MapDataThatNeverLoadsIsAFailureWithinTheLimit) {
     GlobeViewer viewer(nullptr, std::chrono::seconds(3));
     viewer.Map()->Model()->fileManager()->addFile(QStringLiteral("naturalearth/absent.pn2"),
                                                   QString(), {}, Marble::MapDocument);
-    std::string message;
-    QElapsedTimer clock;
-    clock.start();
-    while (message.empty() && clock.elapsed() < 60'000) {
-        message = ViewerErrorOf([&] {
-            if (viewer.IsViewerReady() != 0) throw ViewerError("ready");
-        });
-        QCoreApplication::processEvents();
-    }
+    const std::string message = ReadyFailure(viewer);
     EXPECT_EQ(message, "The globe's map did not finish loading within 3 s");
 }
 

@@ -185,9 +185,8 @@ TEST(TrackerLink, APeerThatResetsBeforeItIsAcceptedIsNamed) {
 // was handled: the old end is handled first and the tracker is accepted.
 TEST(TrackerLink, ATrackerThatReconnectsAtOnceIsAccepted) {
     WindowFixture t;
-    ASSERT_TRUE(t.Start());
-    const int before = t.Connect();
-    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    const int before = t.StartAndConnect();
+    ASSERT_GE(before, 0);
     test::SendAll(before, kReport);
     ::close(before);
     const int after = t.Connect();
@@ -203,12 +202,10 @@ TEST(TrackerLink, ATrackerThatReconnectsAtOnceIsAccepted) {
 // that reports more often keeps it. Bad reports do not count.
 TEST(TrackerLink, AnIdleHolderYieldsTheSlotAReportingOneKeepsIt) {
     WindowFixture t;
-    auto& now =
-        t.clock.now.emplace(std::chrono::steady_clock::time_point{} + std::chrono::hours(1));
-    ASSERT_TRUE(t.Start());
+    auto& now = t.HandClock();
     test::NoticeWatcher notices;
-    const int holder = t.Connect("127.0.0.2");
-    ASSERT_TRUE(t.LogHas("Tracker 127.0.0.2 connected.\r\n"));
+    const int holder = t.StartAndConnect("127.0.0.2");
+    ASSERT_GE(holder, 0);
     now += std::chrono::seconds(90);
     test::SendAll(holder, kReport);
     ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine; }));
@@ -235,9 +232,8 @@ TEST(TrackerLink, AnIdleHolderYieldsTheSlotAReportingOneKeepsIt) {
 
 TEST(TrackerLink, AResetFreesTheSlotWithOneDisconnectLine) {
     WindowFixture t;
-    ASSERT_TRUE(t.Start());
-    const int client = t.Connect();
-    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    const int client = t.StartAndConnect();
+    ASSERT_GE(client, 0);
     test::ResetAndClose(client);
     ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 disconnected.\r\n"));
     // The connection is closed: nothing pending can announce its end a second time.
@@ -252,9 +248,8 @@ TEST(TrackerLink, AResetFreesTheSlotWithOneDisconnectLine) {
 // nested, inside the waiting handler, and the slot's socket goes away under it.
 TEST(TrackerLink, ATrackerLeavingWhileItsNoticeIsOpenIsHandledNested) {
     WindowFixture t;
-    ASSERT_TRUE(t.Start());
-    const int client = t.Connect();
-    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    const int client = t.StartAndConnect();
+    ASSERT_GE(client, 0);
     test::NoticeWatcher notices(false);
     bool closedWhileOpen = false;
     notices.onTick = [&] {
@@ -329,12 +324,10 @@ TEST(TrackerLink, AReportCutByAReadIsJoinedWithItsRest) {
 // reports. The clock is advanced by hand.
 TEST(TrackerLink, AChurningPeerCannotLockATrackerOut) {
     WindowFixture t;
-    auto& now =
-        t.clock.now.emplace(std::chrono::steady_clock::time_point{} + std::chrono::hours(1));
-    ASSERT_TRUE(t.Start());
+    auto& now = t.HandClock();
     test::NoticeWatcher notices;
-    const int idle = t.Connect("127.0.0.2");
-    ASSERT_TRUE(t.LogHas("Tracker 127.0.0.2 connected.\r\n"));
+    const int idle = t.StartAndConnect("127.0.0.2");
+    ASSERT_GE(idle, 0);
     int tracker = -1;
     int savedAt = -1;
     std::size_t saved = 0;

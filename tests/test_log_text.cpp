@@ -7,93 +7,32 @@
 #include <vector>
 
 #include "console/LogText.h"
+#include "kit/LogTextModel.h"
 
 namespace vostrel {
 namespace {
 
-// The lines of `text`, found the plain way.
-std::vector<LogText::Line> LinesOf(const std::string& text) {
-    std::vector<LogText::Line> lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n') {
-            lines.push_back({start, i > start && text[i - 1] == '\r' ? i - 1 : i, i + 1});
-            start = i + 1;
-        } else if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) {
-            lines.push_back({start, i, i + 1});
-            start = i + 1;
-        }
-    }
-    lines.push_back({start, text.size(), text.size()});
-    return lines;
-}
+using test::LogTextLayout;
+using test::LogTextModel;
 
-std::size_t LineStartAtOrAfter(const std::string& text, std::size_t offset) {
-    for (const LogText::Line& line : LinesOf(text)) {
-        if (line.start >= offset) return line.start;
-    }
-    return text.size();
-}
-
-// What the store should hold: the text, and the head kept at the top when trimming.
-struct Model {
-    std::string text;
-    std::size_t head = 0;
-    std::size_t capacity;
-
-    void TrimFor(std::size_t incoming) {
-        if (text.size() + incoming <= capacity) return;
-        const std::size_t from = LineStartAtOrAfter(text, head);
-        if (from >= text.size()) return;
-        const std::size_t to = LineStartAtOrAfter(text, from + text.size() + incoming - capacity);
-        text.erase(from, to - from);
-    }
-};
-
-void ExpectSameIndex(const LogText& store, const Model& model, std::mt19937& random) {
+void ExpectSameIndex(const LogText& store, const LogTextModel& model, std::mt19937& random) {
     ASSERT_EQ(store.Text(), model.text);
     ASSERT_EQ(store.Size(), model.text.size());
-    const std::vector<LogText::Line> lines = LinesOf(model.text);
-    std::vector<std::size_t> firstRow;
-    std::vector<std::size_t> rowStarts;  // offsets
-    for (const LogText::Line& line : lines) {
-        firstRow.push_back(rowStarts.size());
-        ForEachRow(std::string_view(model.text).substr(line.start, line.end - line.start),
-                   store.Wrap(), [&](std::size_t s, std::size_t) {
-                       rowStarts.push_back(line.start + s);
-                       return true;
-                   });
-    }
-    const std::size_t rows = rowStarts.size();
-    ASSERT_EQ(store.RowCount(), rows);
-
-    auto sameLine = [](const LogText::Line& a, const LogText::Line& b) {
-        return a.start == b.start && a.end == b.end && a.next == b.next;
-    };
+    const LogTextLayout layout(model, store.Wrap());
+    ASSERT_EQ(store.RowCount(), layout.Rows());
     for (int probe = 0; probe < 20; ++probe) {
         const std::size_t offset = random() % (model.text.size() + 1);
-        std::size_t at = 0;
-        while (at + 1 < lines.size() && lines[at].next <= offset) ++at;
-        ASSERT_TRUE(sameLine(store.LineAt(offset), lines[at])) << "offset " << offset;
-        std::size_t within = 0;
-        std::size_t row = 0;
-        ForEachRow(
-            std::string_view(model.text).substr(lines[at].start, lines[at].end - lines[at].start),
-            store.Wrap(), [&](std::size_t s, std::size_t) {
-                if (s > 0 && lines[at].start + s <= offset) within = row;
-                ++row;
-                return true;
-            });
-        ASSERT_EQ(store.RowOf(offset), firstRow[at] + within) << "offset " << offset;
+        const std::size_t at = layout.LineAt(offset);
+        ASSERT_TRUE(test::SameLine(store.LineAt(offset), layout.lines[at])) << "offset " << offset;
+        ASSERT_EQ(store.RowOf(offset), layout.RowOf(offset)) << "offset " << offset;
 
-        const std::size_t someRow = random() % rows;
-        std::size_t holder = 0;
-        while (holder + 1 < lines.size() && firstRow[holder + 1] <= someRow) ++holder;
+        const std::size_t someRow = random() % layout.Rows();
+        const std::size_t holder = layout.LineOfRow(someRow);
         const LogText::RowLine found = store.LineOfRow(someRow);
-        ASSERT_TRUE(sameLine(found.line, lines[holder])) << "row " << someRow;
-        ASSERT_EQ(found.firstRow, firstRow[holder]) << "row " << someRow;
+        ASSERT_TRUE(test::SameLine(found.line, layout.lines[holder])) << "row " << someRow;
+        ASSERT_EQ(found.firstRow, layout.firstRow[holder]) << "row " << someRow;
         ASSERT_EQ(found.line.start + store.RowStart(found.line, someRow - found.firstRow),
-                  rowStarts[someRow])
+                  layout.rowStarts[someRow])
             << "row " << someRow;
     }
 }
@@ -102,7 +41,7 @@ TEST(LogText, RandomEditsKeepTheIndexEqualToOneBuiltFromScratch) {
     std::mt19937 random(20261207);
     constexpr std::size_t kCapacity = 3000;
     LogText store(kCapacity, 40, 8);
-    Model model{{}, 0, kCapacity};
+    LogTextModel model{{}, 0, kCapacity};
     WrapMetrics wrap;
     for (int c = 0; c < 256; ++c) wrap.advance[c] = 1 + c % 3;
     wrap.width = 12;
@@ -120,31 +59,22 @@ TEST(LogText, RandomEditsKeepTheIndexEqualToOneBuiltFromScratch) {
         const unsigned op = random() % 100;
         if (op < 50) {
             const std::string addition = randomText(op < 3 ? 900 : 60);
-            const LogText::Trim trim = store.Append(addition);
-            const std::size_t before = model.text.size();
-            model.TrimFor(addition.size());
-            EXPECT_EQ(trim.count, before - model.text.size());
-            model.text += addition;
+            EXPECT_EQ(store.Append(addition).count, model.Append(addition).count);
         } else if (op < 94) {
             // Edits next to line breaks are where the index can go wrong: aim there often.
             std::size_t to = random() % (model.text.size() + 1);
-            if (random() % 2 == 0) to = LineStartAtOrAfter(model.text, to);
+            if (random() % 2 == 0) to = model.LineStartAtOrAfter(to);
             const std::size_t span = op < 70 ? 150 : 30;
             std::size_t from = to - random() % (std::min<std::size_t>(to, span) + 1);
-            if (random() % 2 == 0) from = LineStartAtOrAfter(model.text, from);
+            if (random() % 2 == 0) from = model.LineStartAtOrAfter(from);
             from = std::min(from, to);
             const std::string with = randomText(op < 60 ? 80 : 4);
             store.Replace(from, to, with);
-            if (from < model.head) {
-                model.head = to <= model.head ? model.head - (to - from) + with.size() : from;
-            }
-            model.text.replace(from, to - from, with);
-            model.TrimFor(0);
+            model.Replace(from, to, with);
         } else if (op < 97) {
             const std::string banner = randomText(120);
             store.Assign(banner);
-            model.text = banner;
-            model.head = banner.size();
+            model.Assign(banner);
         } else {
             wrap.width = 3 + random() % 30;
             store.SetWrap(wrap);

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "core/Errors.h"
-#include "output/Untangle.h"
+#include "viewer/Untangle.h"
 
 namespace vostrel {
 namespace {

@@ -7,8 +7,8 @@
 #include "globe/GlobeViewer.h"
 #include "globe/GlobeWindow.h"
 #include "kit/WindowFixture.h"
-#include "output/Untangle.h"
-#include "output/ViewerLink.h"
+#include "viewer/Untangle.h"
+#include "viewer/ViewerLink.h"
 
 namespace vostrel {
 namespace {
@@ -107,8 +107,7 @@ TEST(ViewerLink, EveryFailureGivesTheNoticeAndEndsWithTheWindowNeverShown) {
 
 TEST(ViewerLink, AGoodReportIsShownFromTheSnapshotPath) {
     WindowFixture t;
-    ASSERT_TRUE(t.Start());
-    const int client = t.Connect();
+    const int client = t.StartAndConnect();
     ASSERT_GE(client, 0);
     test::SendAll(client, "$1,2,3,4,5,E12129.2252,N2459.8891,7,8,9,!");
     ASSERT_TRUE(test::WaitFor([&] { return t.stubs.last->shown.size() == 1; }));
@@ -126,8 +125,7 @@ TEST(ViewerLink, AGoodReportEndsWithTheRealGlobeCentredOnIt) {
     auto* globe = qobject_cast<GlobeViewer*>(t.window->Viewer().Component());
     ASSERT_NE(globe, nullptr);
 
-    ASSERT_TRUE(t.Start());
-    const int client = t.Connect();
+    const int client = t.StartAndConnect();
     ASSERT_GE(client, 0);
     test::SendAll(
         client, "$355632002562503,1,3,160414,221427,E03737.3756,N5539.3943,166.2,0.1,91.04,05*37!");

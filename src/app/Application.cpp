@@ -4,17 +4,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <map>
 
-#include "app/VostrelDEMO.h"
 #include "core/Errors.h"
 #include "core/Version.h"
-#include "link/TrackerLink.h"
 
 namespace vostrel {
 
 namespace {
+
 constexpr int kFatalExitCode = 3;
+
+std::map<const QObject*, std::function<void()>>& FatalEndActions() {
+    static std::map<const QObject*, std::function<void()>> actions;
+    return actions;
 }
+
+}  // namespace
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     // No display name: the window system would add it to every window's title.
@@ -40,6 +46,17 @@ void Application::EndNow(int exitCode) {
     std::_Exit(exitCode);
 }
 
+void Application::AtFatalEnd(const QObject* owner, std::function<void()> action) {
+    auto& actions = FatalEndActions();
+    if (!action) {
+        actions.erase(owner);
+        return;
+    }
+    const bool added = actions.insert_or_assign(owner, std::move(action)).second;
+    // An owner that goes without taking its action away (its constructor threw) takes it with it.
+    if (added) connect(owner, &QObject::destroyed, [owner] { FatalEndActions().erase(owner); });
+}
+
 void Application::ReportFatal(int number, const QString& description) {
     static bool reporting = false;
     const QString heading = QStringLiteral("Run-time error '%1':").arg(number);
@@ -47,9 +64,7 @@ void Application::ReportFatal(int number, const QString& description) {
     if (reporting) return;  // the box of the first one is open; the program ends after it
     reporting = true;
     // Nothing from the network runs nested in the box's event loop on half-updated state.
-    for (QWidget* widget : topLevelWidgets()) {
-        if (auto* window = qobject_cast<VostrelDEMO*>(widget)) window->Link().Silence();
-    }
+    for (const auto& [owner, action] : FatalEndActions()) action();
     QMessageBox::critical(nullptr, QLatin1String(kWindowTitle).trimmed(),
                           heading + QStringLiteral("\n\n") + description);
     EndNow(kFatalExitCode);

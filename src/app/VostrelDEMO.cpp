@@ -1,6 +1,5 @@
 #include "app/VostrelDEMO.h"
 
-#include <QDir>
 #include <QEvent>
 #include <QIcon>
 #include <QLocale>
@@ -46,12 +45,13 @@ VostrelDEMO::VostrelDEMO() : VostrelDEMO(Environment{}) {}
 VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(environment)) {
     InitResources();
     if (!environment_.endProgram) environment_.endProgram = Application::EndNow;
+    // At a fatal end the tracker link falls silent before the report's box opens.
+    Application::AtFatalEnd(this, [this] {
+        if (link_) link_->Silence();
+    });
     if (environment_.clock == nullptr) {
         systemClock_ = std::make_unique<SystemClock>();
         environment_.clock = systemClock_.get();
-    }
-    if (environment_.dataFolder.empty()) {
-        environment_.dataFolder = QDir::homePath().toLocal8Bit().toStdString();
     }
 
     setObjectName("VostrelDEMO");
@@ -84,7 +84,9 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
 
     notice_ = std::make_unique<ErrorNotice>(*this, *Text1);
     console_ = std::make_unique<ConsolePorts>(*Text1, *notice_);
-    files_ = std::make_unique<PositionFiles>(environment_.dataFolder);
+    files_ = std::make_unique<PositionFiles>(environment_.dataFolder.empty()
+                                                 ? PositionPaths::InHome()
+                                                 : PositionPaths::In(environment_.dataFolder));
     intake_ =
         std::make_unique<ReportIntake>(*console_, *console_, *environment_.clock, *files_, viewer_);
     framing_ = std::make_unique<ReportFraming>();
@@ -104,7 +106,9 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
     connect(link_.get(), &TrackerLink::sckAcceptClose, link_.get(), &TrackerLink::DropTracker);
 }
 
-VostrelDEMO::~VostrelDEMO() = default;
+VostrelDEMO::~VostrelDEMO() {
+    Application::AtFatalEnd(this, {});
+}
 
 void VostrelDEMO::setVisible(bool visible) {
     if (visible && !loaded_) {

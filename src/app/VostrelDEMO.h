@@ -9,7 +9,7 @@
 #include <string>
 
 #include "core/Ports.h"
-#include "output/ViewerLink.h"
+#include "viewer/ViewerLink.h"
 
 class QPushButton;
 
@@ -35,7 +35,8 @@ class VostrelDEMO : public QWidget {
         // connections are judged by; none means the system's (the locale's short date and
         // long time, the steady clock).
         ClockPort* clock = nullptr;
-        // Folder of the track log and the snapshot; empty means the user's home folder.
+        // Folder of the track log and the snapshot; empty means where the program keeps them
+        // (PositionPaths::InHome).
         std::string dataFolder;
         // Where Start Tracking listens; 0 takes a free port (the listening line names it).
         std::int32_t port = kTrackingPort;

@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "console/ActivityLogAccessible.h"
+#include "console/Latin1.h"
 
 namespace vostrel {
 
@@ -22,14 +23,6 @@ namespace {
 constexpr int kMargin = 4;
 constexpr int kSubpixels = 64;  // advances and widths are kept in 1/64 pixel
 
-std::string ToLatin1(const QString& text) {
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(text.size()));
-    for (const QChar c : text)
-        bytes.push_back(c.unicode() < 256 ? static_cast<char>(c.unicode()) : '?');
-    return bytes;
-}
-
 // How a byte of the log is drawn: control characters as a middle dot and a tab as a blank, so
 // every character has a visible width and no row can hold more than a screenful of them.
 QChar DisplayChar(unsigned char c) {
@@ -37,10 +30,6 @@ QChar DisplayChar(unsigned char c) {
     if (c < 0x20 || (c >= 0x7F && c < 0xA0)) return QChar(0x00B7);
     if (c == 0xAD) return QLatin1Char('-');  // the soft hyphen, drawn
     return QChar(c);
-}
-
-QString Latin1(std::string_view bytes) {
-    return QString::fromLatin1(bytes.data(), static_cast<int>(bytes.size()));
 }
 
 int Position(std::size_t offset) {

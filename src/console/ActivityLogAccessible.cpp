@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "console/ActivityLog.h"
+#include "console/Latin1.h"
 
 namespace vostrel {
 
@@ -13,10 +14,6 @@ namespace {
 
 // Words and sentences are looked for this far on either side of an offset, within its line.
 constexpr std::size_t kSearchWindow = 4096;
-
-QString Latin1(const std::string& bytes) {
-    return QString::fromLatin1(bytes.data(), static_cast<int>(bytes.size()));
-}
 
 }  // namespace
 
@@ -222,11 +219,7 @@ void ActivityLogAccessible::insertText(int offset, const QString& text) {
 void ActivityLogAccessible::replaceText(int startOffset, int endOffset, const QString& text) {
     const auto from = static_cast<std::size_t>(Clamp(startOffset));
     const auto to = static_cast<std::size_t>(Clamp(endOffset));
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(text.size()));
-    for (const QChar c : text)
-        bytes.push_back(c.unicode() < 256 ? static_cast<char>(c.unicode()) : '?');
-    Log().Edit(std::min(from, to), std::max(from, to), bytes);
+    Log().Edit(std::min(from, to), std::max(from, to), ToLatin1(text));
 }
 
 }  // namespace vostrel

@@ -1,7 +1,6 @@
 #include "console/LogText.h"
 
 #include <algorithm>
-#include <cassert>
 
 namespace vostrel {
 

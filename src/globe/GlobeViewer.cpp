@@ -1,6 +1,5 @@
 #include "globe/GlobeViewer.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QWindow>
 #include <memory>
@@ -9,7 +8,7 @@
 #include "globe/GlobeWindow.h"
 #include "globe/KmlReader.h"
 #include "globe/TrackTail.h"
-#include "output/PositionFiles.h"
+#include "output/PositionPaths.h"
 
 namespace vostrel {
 
@@ -19,11 +18,10 @@ namespace {
 // snapshot's position (its modification time the time of that fix). Either file may be
 // missing or unreadable; what cannot be read is left out.
 void ShowHistory(GlobeWindow& window) {
-    const QDir home = QDir::home();
-    const QString trackLog = home.filePath(QLatin1String(kTrackLogName));
-    const QString snapshot = home.filePath(QLatin1String(kSnapshotName));
-    std::vector<TrackPoint> trail =
-        ReadTrackTail(QFile::encodeName(trackLog).toStdString(), kMaxTrailPoints);
+    const PositionPaths files = PositionPaths::InHome();
+    const QString trackLog = QFile::decodeName(files.trackLog.c_str());
+    const QString snapshot = QFile::decodeName(files.snapshot.c_str());
+    std::vector<TrackPoint> trail = ReadTrackTail(files.trackLog, kMaxTrailPoints);
     QString name = QStringLiteral("Your Tracker");
     QDateTime time = QFileInfo(trackLog).lastModified();
     try {

@@ -9,8 +9,8 @@
 #include <chrono>
 #include <cstdint>
 
-#include "output/ComponentRegistry.h"
-#include "output/ViewerAutomation.h"
+#include "viewer/ComponentRegistry.h"
+#include "viewer/ViewerAutomation.h"
 
 class QWidget;
 

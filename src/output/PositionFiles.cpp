@@ -86,11 +86,6 @@ void SyncPath(const std::string& path, int flags) {
     ::close(fd);
 }
 
-std::string JoinPath(const std::string& folder, const char* name) {
-    if (folder.empty() || folder.back() == '/') return folder + name;
-    return folder + "/" + name;
-}
-
 }  // namespace
 
 std::string TrackLogLine(const std::string& latitude, const std::string& longitude) {
@@ -115,9 +110,8 @@ std::string SnapshotText(const std::string& latitude, const std::string& longitu
            "</kml>\r\n";
 }
 
-PositionFiles::PositionFiles(std::string folder)
-    : trackLogPath_(JoinPath(folder, kTrackLogName)),
-      snapshotPath_(JoinPath(folder, kSnapshotName)) {}
+PositionFiles::PositionFiles(PositionPaths paths)
+    : trackLogPath_(std::move(paths.trackLog)), snapshotPath_(std::move(paths.snapshot)) {}
 
 bool PositionFiles::SaveTrackerPosition(const std::string& latitude, const std::string& longitude,
                                         Durability durability) {

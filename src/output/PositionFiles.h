@@ -6,11 +6,9 @@
 #include <string>
 
 #include "core/Ports.h"
+#include "output/PositionPaths.h"
 
 namespace vostrel {
-
-inline constexpr const char* kTrackLogName = "vo_demo.txt";
-inline constexpr const char* kSnapshotName = "vo_demo.kml";
 
 // The exact bytes of the track log line and the snapshot for one position.
 std::string TrackLogLine(const std::string& latitude, const std::string& longitude);
@@ -18,7 +16,9 @@ std::string SnapshotText(const std::string& latitude, const std::string& longitu
 
 class PositionFiles : public PositionWriterPort {
   public:
-    explicit PositionFiles(std::string folder);
+    explicit PositionFiles(PositionPaths paths);
+    // The two files in `folder`.
+    explicit PositionFiles(const std::string& folder) : PositionFiles(PositionPaths::In(folder)) {}
 
     // Appends the track log line (file closed again), then replaces the snapshot: written to
     // ".vo_demo.kml.tmp" beside it and renamed over it, so readers never see it empty or cut

@@ -1,6 +1,6 @@
 // The kit of toolkit-free tests (Qt Core only): scratch homes and folders, files, and
-// stand-ins for the ports that record what they are told. Tests of windows and sockets use
-// TestKit.h, which builds on this one.
+// stand-ins for the ports that record what they are told. The text store's model is in
+// LogTextModel.h. Tests of windows and sockets use TestKit.h, which builds on this one.
 #pragma once
 
 #include <QTemporaryDir>

@@ -18,8 +18,8 @@
 #include "core/Errors.h"
 #include "core/Ports.h"
 #include "kit/PlainKit.h"
-#include "output/ComponentRegistry.h"
-#include "output/ViewerAutomation.h"
+#include "viewer/ComponentRegistry.h"
+#include "viewer/ViewerAutomation.h"
 
 namespace vostrel::test {
 

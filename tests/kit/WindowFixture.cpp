@@ -27,4 +27,11 @@ bool WindowFixture::Start() {
     return endedWith.empty() && window->Link().sckListen.isListening();
 }
 
+int WindowFixture::StartAndConnect(const char* from) {
+    const int client = Start() ? Connect(from) : -1;
+    const std::string line =
+        std::string("Tracker ") + (from ? from : "127.0.0.1") + " connected.\r\n";
+    return client >= 0 && LogHas(line) ? client : -1;
+}
+
 }  // namespace vostrel::test

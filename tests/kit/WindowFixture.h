@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,11 @@ struct WindowFixture {
     WindowFixture(const WindowFixture&) = delete;
     WindowFixture& operator=(const WindowFixture&) = delete;
 
+    // From now on the window's steady clock moves only by hand: it stands an hour past its
+    // epoch, and the caller moves it through the reference.
+    FixedClock::TimePoint& HandClock() {
+        return clock.now.emplace(FixedClock::TimePoint{} + std::chrono::hours(1));
+    }
     std::string Log() const { return window->Text1->Text().toStdString(); }
     std::string TrackLog() const { return ReadFile(dir.File("vo_demo.txt")); }
     // Clicks Start Tracking; whether it listens. Should the port be held, the notice that says
@@ -50,6 +56,9 @@ struct WindowFixture {
     std::string ListeningLine() const {
         return "Listening on TCP port " + std::to_string(Port()) + "\r\n";
     }
+    // Starts tracking and connects a loopback client from `from` (127.0.0.1 if none); the
+    // client once the log says it connected, -1 when any step failed.
+    int StartAndConnect(const char* from = nullptr);
     // A loopback client connected to it (-1 when that failed), from `from` if given.
     int Connect(const char* from = nullptr) const {
         return ConnectClient("127.0.0.1", Port(), from);

@@ -1,4 +1,4 @@
-#include "output/ComponentRegistry.h"
+#include "viewer/ComponentRegistry.h"
 
 #include "core/Errors.h"
 
@@ -15,10 +15,6 @@ void ComponentRegistry::Register(const std::string& progId, Factory factory) {
 
 void ComponentRegistry::Unregister(const std::string& progId) {
     factories_.erase(progId);
-}
-
-bool ComponentRegistry::Contains(const std::string& progId) const {
-    return factories_.count(progId) != 0;
 }
 
 std::unique_ptr<QObject> ComponentRegistry::Create(const std::string& progId) const {

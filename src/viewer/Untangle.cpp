@@ -1,4 +1,4 @@
-#include "output/Untangle.h"
+#include "viewer/Untangle.h"
 
 #include "core/Errors.h"
 

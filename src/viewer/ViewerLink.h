@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "core/Ports.h"
-#include "output/ComponentRegistry.h"
-#include "output/ViewerAutomation.h"
+#include "viewer/ComponentRegistry.h"
+#include "viewer/ViewerAutomation.h"
 
 namespace vostrel {
 

@@ -18,7 +18,6 @@ class ComponentRegistry {
 
     void Register(const std::string& progId, Factory factory);
     void Unregister(const std::string& progId);
-    bool Contains(const std::string& progId) const;
 
     // Throws AppError when nothing is registered under `progId` or the factory fails.
     std::unique_ptr<QObject> Create(const std::string& progId) const;

@@ -1,4 +1,4 @@
-#include "output/ViewerAutomation.h"
+#include "viewer/ViewerAutomation.h"
 
 namespace vostrel {
 

@@ -1,10 +1,10 @@
-#include "output/ViewerLink.h"
+#include "viewer/ViewerLink.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
-#include "output/Untangle.h"
+#include "viewer/Untangle.h"
 
 namespace vostrel {
 
