@@ -8,6 +8,7 @@
 #include "app/VostrelDEMO.h"
 #include "core/Errors.h"
 #include "core/Version.h"
+#include "globe/MapTheme.h"
 #include "link/TrackerLink.h"
 
 namespace vostrel {
@@ -36,6 +37,7 @@ bool Application::notify(QObject* receiver, QEvent* event) {
 }
 
 void Application::EndNow(int exitCode) {
+    RemoveTemporaryMapFolder();
     std::fflush(nullptr);
     std::_Exit(exitCode);
 }

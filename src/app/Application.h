@@ -17,7 +17,8 @@ class Application : public QApplication {
     // fatal error is reported so; one met while its box is open is written to standard error.
     static void ReportFatal(int number, const QString& description);
 
-    // Leaves the process at once with `exitCode`: no handler runs, nothing is asked.
+    // Leaves the process at once with `exitCode`: no handler runs, nothing is asked; only a
+    // temporary map folder of this run is removed.
     [[noreturn]] static void EndNow(int exitCode);
 };
 

@@ -9,9 +9,11 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include "console/ActivityLogAccessible.h"
 
@@ -99,13 +101,10 @@ void ActivityLog::AppendLatin1(std::string_view addition) {
     const LogText::Trim trim = text_.Append(addition, listened ? &removed : nullptr);
     FollowTrim(trim);
     if (listened) {
-        if (trim.count > 0)
-            Announce(QAccessibleTextRemoveEvent(this, Position(trim.from), Latin1(removed)));
-        if (!addition.empty()) {
-            QAccessibleTextInsertEvent inserted(this, Position(text_.Size() - addition.size()),
-                                                Latin1(addition));
-            inserted.setCursorPosition(Position(caret_));  // the caret stays where it was
-            Announce(std::move(inserted));
+        if (trim.count > 0) AnnounceTrim(trim, removed);
+        if (!addition.empty() && unannounced_ == kNone) {
+            unannounced_ = text_.Size() - addition.size();
+            QTimer::singleShot(0, this, &ActivityLog::AnnounceAppended);
         }
         AnnounceCaret(caretBefore, anchorBefore);
     }
@@ -119,7 +118,36 @@ void ActivityLog::AppendLatin1(std::string_view addition) {
     }
 }
 
+// A reader learns of what was removed from the text it knows; text appended but not yet
+// announced that goes too is never announced.
+void ActivityLog::AnnounceTrim(const LogText::Trim& trim, const std::string& removed) {
+    std::size_t known = trim.count;
+    if (unannounced_ != kNone) {
+        known = unannounced_ > trim.from ? std::min(trim.count, unannounced_ - trim.from) : 0;
+        if (unannounced_ >= trim.from + trim.count) {
+            unannounced_ -= trim.count;
+        } else if (unannounced_ > trim.from) {
+            unannounced_ = trim.from;
+        }
+    }
+    if (known > 0) {
+        Announce(QAccessibleTextRemoveEvent(this, Position(trim.from),
+                                            Latin1(std::string_view(removed).substr(0, known))));
+    }
+}
+
+void ActivityLog::AnnounceAppended() {
+    if (unannounced_ == kNone) return;
+    const std::size_t from = std::exchange(unannounced_, kNone);
+    if (from >= text_.Size() || !QAccessible::isActive()) return;
+    QAccessibleTextInsertEvent inserted(this, Position(from),
+                                        Latin1(text_.Substr(from, text_.Size())));
+    inserted.setCursorPosition(Position(caret_));  // the caret stays where it was
+    Announce(std::move(inserted));
+}
+
 void ActivityLog::SetText(const QString& text) {
+    AnnounceAppended();
     const bool listened = QAccessible::isActive();
     const QString before = listened ? Text() : QString();
     text_.Assign(ToLatin1(text));
@@ -139,6 +167,7 @@ void ActivityLog::SetCaret(std::size_t offset) {
 }
 
 void ActivityLog::Edit(std::size_t from, std::size_t to, std::string_view with) {
+    AnnounceAppended();
     to = std::min(to, text_.Size());
     from = std::min(from, to);
     const bool listened = QAccessible::isActive();
@@ -384,10 +413,14 @@ void ActivityLog::Select(std::size_t anchor, std::size_t caret) {
 
 void ActivityLog::AnnounceCaret(std::size_t caretBefore, std::size_t anchorBefore) {
     if (!QAccessible::isActive()) return;
-    if (caret_ != caretBefore) Announce(QAccessibleTextCursorEvent(this, Position(caret_)));
     const auto before = std::minmax(caretBefore, anchorBefore);
     const auto now = std::minmax(caret_, anchor_);
-    if (now != before && (now.first != now.second || before.first != before.second)) {
+    const bool selection =
+        now != before && (now.first != now.second || before.first != before.second);
+    if (caret_ == caretBefore && !selection) return;
+    AnnounceAppended();  // the caret may stand in text the reader has not been told of yet
+    if (caret_ != caretBefore) Announce(QAccessibleTextCursorEvent(this, Position(caret_)));
+    if (selection) {
         Announce(QAccessibleTextSelectionEvent(this, Position(now.first), Position(now.second)));
     }
 }
