@@ -104,7 +104,7 @@ void ActivityLog::AppendLatin1(std::string_view addition) {
         if (trim.count > 0) AnnounceTrim(trim, removed);
         if (!addition.empty() && unannounced_ == kNone) {
             unannounced_ = text_.Size() - addition.size();
-            QTimer::singleShot(0, this, &ActivityLog::AnnounceAppended);
+            QTimer::singleShot(0, this, [this] { AnnounceAppended(caret_); });
         }
         AnnounceCaret(caretBefore, anchorBefore);
     }
@@ -136,18 +136,18 @@ void ActivityLog::AnnounceTrim(const LogText::Trim& trim, const std::string& rem
     }
 }
 
-void ActivityLog::AnnounceAppended() {
+void ActivityLog::AnnounceAppended(std::size_t caret) {
     if (unannounced_ == kNone) return;
     const std::size_t from = std::exchange(unannounced_, kNone);
     if (from >= text_.Size() || !QAccessible::isActive()) return;
     QAccessibleTextInsertEvent inserted(this, Position(from),
                                         Latin1(text_.Substr(from, text_.Size())));
-    inserted.setCursorPosition(Position(caret_));  // the caret stays where it was
+    inserted.setCursorPosition(Position(caret));
     Announce(std::move(inserted));
 }
 
 void ActivityLog::SetText(const QString& text) {
-    AnnounceAppended();
+    AnnounceAppended(caret_);
     const bool listened = QAccessible::isActive();
     const QString before = listened ? Text() : QString();
     text_.Assign(ToLatin1(text));
@@ -167,7 +167,7 @@ void ActivityLog::SetCaret(std::size_t offset) {
 }
 
 void ActivityLog::Edit(std::size_t from, std::size_t to, std::string_view with) {
-    AnnounceAppended();
+    AnnounceAppended(caret_);
     to = std::min(to, text_.Size());
     from = std::min(from, to);
     const bool listened = QAccessible::isActive();
@@ -418,7 +418,9 @@ void ActivityLog::AnnounceCaret(std::size_t caretBefore, std::size_t anchorBefor
     const bool selection =
         now != before && (now.first != now.second || before.first != before.second);
     if (caret_ == caretBefore && !selection) return;
-    AnnounceAppended();  // the caret may stand in text the reader has not been told of yet
+    // The caret may stand in text the reader has not been told of yet; that text came with the
+    // caret where it was.
+    AnnounceAppended(caretBefore);
     if (caret_ != caretBefore) Announce(QAccessibleTextCursorEvent(this, Position(caret_)));
     if (selection) {
         Announce(QAccessibleTextSelectionEvent(this, Position(now.first), Position(now.second)));

@@ -68,8 +68,9 @@ class ActivityLog : public QAbstractScrollArea {
     // Tells a listening screen reader where the caret and the selection are now.
     void AnnounceCaret(std::size_t caretBefore, std::size_t anchorBefore);
     // Tells it of the text appended since the last time (once per pass of the event loop, and
-    // before any other change is told), and of lines removed to keep within capacity.
-    void AnnounceAppended();
+    // before any other change is told; `caret` is where the caret stood meanwhile), and of
+    // lines removed to keep within capacity.
+    void AnnounceAppended(std::size_t caret);
     void AnnounceTrim(const LogText::Trim& trim, const std::string& removed);
     void SelectAll();
     void CopySelection() const;
