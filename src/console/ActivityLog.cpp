@@ -104,6 +104,9 @@ void ActivityLog::AppendLatin1(std::string_view addition) {
         if (trim.count > 0) AnnounceTrim(trim, removed);
         if (!addition.empty() && unannounced_ == kNone) {
             unannounced_ = text_.Size() - addition.size();
+        }
+        if (!announceQueued_ && (unannounced_ != kNone || !unannouncedRemoval_.empty())) {
+            announceQueued_ = true;
             QTimer::singleShot(0, this, [this] { AnnounceAppended(caret_); });
         }
         AnnounceCaret(caretBefore, anchorBefore);
@@ -118,8 +121,9 @@ void ActivityLog::AppendLatin1(std::string_view addition) {
     }
 }
 
-// A reader learns of what was removed from the text it knows; text appended but not yet
-// announced that goes too is never announced.
+// A reader learns of what was removed from the text it knows, with the appended text; text
+// appended but not yet announced that goes too is never announced. Lines are removed from one
+// place (below the head), so the removals of one pass are one.
 void ActivityLog::AnnounceTrim(const LogText::Trim& trim, const std::string& removed) {
     std::size_t known = trim.count;
     if (unannounced_ != kNone) {
@@ -130,13 +134,23 @@ void ActivityLog::AnnounceTrim(const LogText::Trim& trim, const std::string& rem
             unannounced_ = trim.from;
         }
     }
-    if (known > 0) {
-        Announce(QAccessibleTextRemoveEvent(this, Position(trim.from),
-                                            Latin1(std::string_view(removed).substr(0, known))));
+    if (known == 0) return;
+    if (!unannouncedRemoval_.empty() && removalFrom_ != trim.from) {
+        Announce(QAccessibleTextRemoveEvent(this, Position(removalFrom_),
+                                            Latin1(std::exchange(unannouncedRemoval_, {}))));
     }
+    removalFrom_ = trim.from;
+    unannouncedRemoval_.append(removed, 0, known);
 }
 
 void ActivityLog::AnnounceAppended(std::size_t caret) {
+    announceQueued_ = false;
+    if (!unannouncedRemoval_.empty()) {
+        const std::string removal = std::exchange(unannouncedRemoval_, {});
+        if (QAccessible::isActive()) {
+            Announce(QAccessibleTextRemoveEvent(this, Position(removalFrom_), Latin1(removal)));
+        }
+    }
     if (unannounced_ == kNone) return;
     const std::size_t from = std::exchange(unannounced_, kNone);
     if (from >= text_.Size() || !QAccessible::isActive()) return;

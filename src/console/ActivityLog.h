@@ -93,6 +93,9 @@ class ActivityLog : public QAbstractScrollArea {
     std::size_t anchor_ = 0;
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::size_t unannounced_ = kNone;  // where appended text not yet announced starts
+    std::string unannouncedRemoval_;   // lines removed from removalFrom_, not yet announced
+    std::size_t removalFrom_ = 0;
+    bool announceQueued_ = false;
 };
 
 }  // namespace vostrel
