@@ -617,6 +617,7 @@ TEST_F(GlobeViewerTest, UnwritableMapFolderStillGivesAGlobe) {
          kOfflineMapTheme},
         {"the data folder a file", data, false, kOfflineMapTheme},
     };
+    QString temporary;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         QDir(userMaps).removeRecursively();
@@ -628,6 +629,7 @@ TEST_F(GlobeViewerTest, UnwritableMapFolderStillGivesAGlobe) {
         EXPECT_EQ(Map().MapThemeId().toStdString(), c.theme);
         WaitUntilReady();
         EXPECT_EQ(Marble::MarbleDirs::localPath().startsWith(QDir::homePath()), c.noTemp);
+        if (!c.noTemp) temporary = Marble::MarbleDirs::localPath();
         object_.reset();
         QFile::remove(c.file);
         qunsetenv("XDG_DATA_HOME");
@@ -637,6 +639,10 @@ TEST_F(GlobeViewerTest, UnwritableMapFolderStillGivesAGlobe) {
             qputenv("TMPDIR", tmp);
         }
     }
+    // Every way out of the program removes the temporary folder (it is not left in /tmp).
+    ASSERT_TRUE(QFileInfo::exists(temporary));
+    RemoveTemporaryMapFolder();
+    EXPECT_FALSE(QFileInfo::exists(temporary));
 }
 
 // ------------------------------------------------------------------------------------------

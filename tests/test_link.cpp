@@ -54,6 +54,7 @@ TEST(TrackerLink, APortHeldByAnotherProgramEndsTheProgramAfterTheNotice) {
               std::string::npos);
     ASSERT_EQ(notices.seen.size(), 1u);
     EXPECT_EQ(notices.seen[0].text, "Error in application.");
+    EXPECT_EQ(notices.seen[0].reason, "Address already in use");
     EXPECT_EQ(t.endedWith, std::vector<int>{1});
     EXPECT_FALSE(t.window->Command1->isEnabled());
     EXPECT_EQ(t.Log().find("Listening"), std::string::npos);

@@ -55,7 +55,7 @@ const char* const kSnapshotOf121_24 =
 TEST(PositionFiles, FirstCallCreatesBothFilesByteExact) {
     ScratchDir dir;
     PositionFiles files(dir.Path());
-    EXPECT_TRUE(files.SaveTrackerPosition("24.9981516666667", "121.487086666667"));
+    files.SaveTrackerPosition("24.9981516666667", "121.487086666667");
     EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "121.487086666667,24.9981516666667,0\r\n");
     EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), kSnapshotOf121_24);
     EXPECT_EQ(files.SnapshotPath(), dir.File("vo_demo.kml"));
@@ -72,11 +72,20 @@ TEST(PositionFiles, TrackLogAccumulatesAndSnapshotHoldsOnlyTheLast) {
               std::string::npos);
 }
 
-TEST(PositionFiles, AppendsDirectlyAfterALastLineWithoutLineEnd) {
-    ScratchDir dir;
-    WriteFile(dir.File("vo_demo.txt"), "old line\r\nunterminated");
-    PositionFiles(dir.Path()).SaveTrackerPosition("3", "4");
-    EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "old line\r\nunterminated4,3,0\r\n");
+// A track log cut short by another program: the new position still gets a line of its own.
+TEST(PositionFiles, StartsANewLineAfterALastLineWithoutLineEnd) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"1,2,0\r\nunterminated", "1,2,0\r\nunterminated\r\n4,3,0\r\n"},
+        {"1,2,0\r", "1,2,0\r\n4,3,0\r\n"},
+        {"1,2,0\n", "1,2,0\n4,3,0\r\n"},
+        {"", "4,3,0\r\n"},
+    };
+    for (const auto& [before, after] : cases) {
+        ScratchDir dir;
+        WriteFile(dir.File("vo_demo.txt"), before);
+        PositionFiles(dir.Path()).SaveTrackerPosition("3", "4");
+        EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), after);
+    }
 }
 
 TEST(PositionFiles, CutsALongerOldSnapshotToThirteenLines) {
@@ -96,7 +105,7 @@ TEST(PositionFiles, UnwritableSnapshotFailsAfterTheTrackLogLineIsWritten) {
     try {
         files.SaveTrackerPosition("1", "2");
         FAIL() << "no error raised";
-    } catch (const FileError& error) {
+    } catch (const SnapshotError& error) {  // the track log line is saved
         EXPECT_EQ(error.Path(), dir.File("vo_demo.kml"));
         EXPECT_EQ(std::string(error.what()), dir.File("vo_demo.kml") + ": Is a directory");
         EXPECT_EQ(error.Number(), EISDIR);
@@ -110,7 +119,12 @@ TEST(PositionFiles, UnopenableTrackLogLeavesTheSnapshotUntouched) {
     files.SaveTrackerPosition("1", "2");
     ASSERT_EQ(::unlink(dir.File("vo_demo.txt").c_str()), 0);
     ASSERT_EQ(::mkdir(dir.File("vo_demo.txt").c_str(), 0755), 0);
-    EXPECT_THROW(files.SaveTrackerPosition("5", "6"), FileError);
+    try {
+        files.SaveTrackerPosition("5", "6");
+        FAIL() << "no error raised";
+    } catch (const FileError& error) {
+        EXPECT_EQ(dynamic_cast<const SnapshotError*>(&error), nullptr);  // nothing was saved
+    }
     EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), SnapshotText("1", "2"));
 }
 
@@ -125,7 +139,7 @@ TEST(PositionFiles, AFailedAppendLeavesOnlyWholeLines) {
     });
     EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "1,2,0\r\n");
 
-    EXPECT_TRUE(files.SaveTrackerPosition("24.9981516666667", "121.487086666667"));
+    files.SaveTrackerPosition("24.9981516666667", "121.487086666667");
     EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")),
               "1,2,0\r\n121.487086666667,24.9981516666667,0\r\n");
 }
@@ -199,7 +213,7 @@ TEST(PositionFiles, StrayFilesInEitherPlace) {
         c.arrange();
         PositionFiles files(dir.Path());
         if (c.saves) {
-            EXPECT_TRUE(files.SaveTrackerPosition("1", "2"));
+            EXPECT_NO_THROW(files.SaveTrackerPosition("1", "2"));
             if (!std::filesystem::is_symlink(snapshot)) {
                 EXPECT_EQ(ReadFile(snapshot), SnapshotText("1", "2"));
             }
@@ -217,7 +231,8 @@ TEST(PositionFiles, AFailedSnapshotLeavesTheOldOneAndNoTemporaryFile) {
     ScratchDir dir;
     PositionFiles files(dir.Path());
     files.SaveTrackerPosition("1", "2");
-    WithFileSizeLimit(100, [&] { EXPECT_THROW(files.SaveTrackerPosition("3", "4"), FileError); });
+    WithFileSizeLimit(100,
+                      [&] { EXPECT_THROW(files.SaveTrackerPosition("3", "4"), SnapshotError); });
     EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), SnapshotText("1", "2"));
     EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "2,1,0\r\n4,3,0\r\n");
     EXPECT_FALSE(FileExists(dir.File(".vo_demo.kml.tmp")));

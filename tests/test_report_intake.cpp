@@ -217,7 +217,7 @@ TEST(ReportIntake, ReportsThatArriveTogetherAreEachHandled) {
 // replaces the old one.
 TEST(ReportIntake, AnArrivalIsOnDiskOnceBeforeItsNotice) {
     struct Notice : ErrorNoticePort {
-        void Show(const std::string& message) override {
+        void Show(const std::string& message, const std::string&) override {
             diskEvents.push_back("notice " + message);
         }
     } notice;
@@ -246,8 +246,8 @@ TEST(ReportIntake, AnUnwritableSnapshotIsReportedAndTheHandlerReturns) {
     t.intake.ReceiveReport(kGood);
     ASSERT_EQ(t.op.events.size(), 2u);
     EXPECT_EQ(t.op.events[0].rfind("log:", 0), 0u);
-    EXPECT_EQ(t.op.events[1],
-              "notice:Unable to save position: " + t.dir.File("vo_demo.kml") + ": Is a directory");
+    EXPECT_EQ(t.op.events[1], "notice:Position logged, but the snapshot could not be written: " +
+                                  t.dir.File("vo_demo.kml") + ": Is a directory");
     EXPECT_EQ(t.TrackLog(), "121.487086666667,24.9981516666667,0\r\n");
     EXPECT_TRUE(t.viewer.calls.empty());
 

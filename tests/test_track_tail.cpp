@@ -2,6 +2,7 @@
 // and LF, garbage, over-long lines, no final line break) read back in blocks of every small
 // size and checked against reading the whole file forwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -141,6 +142,14 @@ TEST(TrackTail, AHugeLogIsReadFromItsEndAndNothingIsNoPositions) {
     const std::string path = dir.File("vo_demo.txt");
     EXPECT_TRUE(ReadTrackTail(path, 10000).empty());        // missing
     EXPECT_TRUE(ReadTrackTail(dir.Path(), 10000).empty());  // a folder
+    // A FIFO with no writer: no positions at once (it is never waited on), and a line on
+    // standard error.
+    const std::string fifo = dir.File("fifo.txt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(ReadTrackTail(fifo, 10000).empty());
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(fifo + ": not a regular file\n"),
+              std::string::npos);
     std::ofstream(path, std::ios::binary).flush();
     EXPECT_TRUE(ReadTrackTail(path, 10000).empty());  // empty
 

@@ -100,6 +100,7 @@ TEST(ViewerLink, EveryFailureGivesTheNoticeAndEndsWithTheWindowNeverShown) {
         EXPECT_EQ(t.endedWith, std::vector<int>{1});
         ASSERT_EQ(notices.seen.size(), 1u);
         EXPECT_EQ(notices.seen[0].text, "Unable to run interface.");
+        EXPECT_EQ(notices.seen[0].reason.toStdString(), failure.reason);
         t.window->show();
         EXPECT_FALSE(t.window->isVisible());
     }

@@ -8,6 +8,7 @@
 
 #include "core/Errors.h"
 #include "core/Version.h"
+#include "globe/MapTheme.h"
 
 namespace vostrel {
 
@@ -42,6 +43,7 @@ bool Application::notify(QObject* receiver, QEvent* event) {
 }
 
 void Application::EndNow(int exitCode) {
+    RemoveTemporaryMapFolder();
     std::fflush(nullptr);
     std::_Exit(exitCode);
 }

@@ -24,7 +24,8 @@ class Application : public QApplication {
     // the owner's away again; an owner whose action uses its members does so in its destructor.
     static void AtFatalEnd(const QObject* owner, std::function<void()> action);
 
-    // Leaves the process at once with `exitCode`: no handler runs, nothing is asked.
+    // Leaves the process at once with `exitCode`: no handler runs, nothing is asked; only a
+    // temporary map folder of this run is removed.
     [[noreturn]] static void EndNow(int exitCode);
 };
 

@@ -145,7 +145,7 @@ bool VostrelDEMO::ConnectViewer() {
         reason = "unknown error";
     }
     PrintReason("Unable to run interface.", reason);
-    notice_->Show(QStringLiteral("Unable to run interface."));
+    notice_->Show(QStringLiteral("Unable to run interface."), QString::fromStdString(reason));
     ended_ = true;
     environment_.endProgram(1);
     return false;

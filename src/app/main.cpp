@@ -1,5 +1,10 @@
 // Vostrel: a tracking server for Globalsat TR-102 trackers reporting over GPRS.
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "app/Application.h"
+#include "app/CommandLine.h"
 #include "app/VostrelDEMO.h"
 #include "globe/GlobeViewer.h"
 
@@ -21,6 +26,22 @@ void DropNoOpenGlLine(QtMsgType type, const QMessageLogContext& context, const Q
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any window or display: --help and --version work over a plain terminal.
+    const vostrel::StartCommand command =
+        vostrel::ReadCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (command.action) {
+        case vostrel::StartCommand::Action::kHelp:
+            std::fputs(vostrel::UsageText().c_str(), stdout);
+            return 0;
+        case vostrel::StartCommand::Action::kVersion:
+            std::fputs(vostrel::VersionText().c_str(), stdout);
+            return 0;
+        case vostrel::StartCommand::Action::kError:
+            std::fprintf(stderr, "vostrel: %s (try \"vostrel --help\")\n", command.error.c_str());
+            return vostrel::kExitUsage;
+        case vostrel::StartCommand::Action::kRun:
+            break;
+    }
     // Nothing in the program draws with OpenGL. Without this, a library that the map library
     // links creates an OpenGL context at start, which under X11 loads a software OpenGL driver:
     // some 50 MB and a third of a second for nothing. That context is asked for while the

@@ -9,9 +9,11 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include "console/ActivityLogAccessible.h"
 #include "console/Latin1.h"
@@ -88,13 +90,13 @@ void ActivityLog::AppendLatin1(std::string_view addition) {
     const LogText::Trim trim = text_.Append(addition, listened ? &removed : nullptr);
     FollowTrim(trim);
     if (listened) {
-        if (trim.count > 0)
-            Announce(QAccessibleTextRemoveEvent(this, Position(trim.from), Latin1(removed)));
-        if (!addition.empty()) {
-            QAccessibleTextInsertEvent inserted(this, Position(text_.Size() - addition.size()),
-                                                Latin1(addition));
-            inserted.setCursorPosition(Position(caret_));  // the caret stays where it was
-            Announce(std::move(inserted));
+        if (trim.count > 0) AnnounceTrim(trim, removed);
+        if (!addition.empty() && unannounced_ == kNone) {
+            unannounced_ = text_.Size() - addition.size();
+        }
+        if (!announceQueued_ && (unannounced_ != kNone || !unannouncedRemoval_.empty())) {
+            announceQueued_ = true;
+            QTimer::singleShot(0, this, [this] { AnnounceAppended(caret_); });
         }
         AnnounceCaret(caretBefore, anchorBefore);
     }
@@ -108,7 +110,47 @@ void ActivityLog::AppendLatin1(std::string_view addition) {
     }
 }
 
+// A reader learns of what was removed from the text it knows, with the appended text; text
+// appended but not yet announced that goes too is never announced. Lines are removed from one
+// place (below the head), so the removals of one pass are one.
+void ActivityLog::AnnounceTrim(const LogText::Trim& trim, const std::string& removed) {
+    std::size_t known = trim.count;
+    if (unannounced_ != kNone) {
+        known = unannounced_ > trim.from ? std::min(trim.count, unannounced_ - trim.from) : 0;
+        if (unannounced_ >= trim.from + trim.count) {
+            unannounced_ -= trim.count;
+        } else if (unannounced_ > trim.from) {
+            unannounced_ = trim.from;
+        }
+    }
+    if (known == 0) return;
+    if (!unannouncedRemoval_.empty() && removalFrom_ != trim.from) {
+        Announce(QAccessibleTextRemoveEvent(this, Position(removalFrom_),
+                                            Latin1(std::exchange(unannouncedRemoval_, {}))));
+    }
+    removalFrom_ = trim.from;
+    unannouncedRemoval_.append(removed, 0, known);
+}
+
+void ActivityLog::AnnounceAppended(std::size_t caret) {
+    announceQueued_ = false;
+    if (!unannouncedRemoval_.empty()) {
+        const std::string removal = std::exchange(unannouncedRemoval_, {});
+        if (QAccessible::isActive()) {
+            Announce(QAccessibleTextRemoveEvent(this, Position(removalFrom_), Latin1(removal)));
+        }
+    }
+    if (unannounced_ == kNone) return;
+    const std::size_t from = std::exchange(unannounced_, kNone);
+    if (from >= text_.Size() || !QAccessible::isActive()) return;
+    QAccessibleTextInsertEvent inserted(this, Position(from),
+                                        Latin1(text_.Substr(from, text_.Size())));
+    inserted.setCursorPosition(Position(caret));
+    Announce(std::move(inserted));
+}
+
 void ActivityLog::SetText(const QString& text) {
+    AnnounceAppended(caret_);
     const bool listened = QAccessible::isActive();
     const QString before = listened ? Text() : QString();
     text_.Assign(ToLatin1(text));
@@ -128,6 +170,7 @@ void ActivityLog::SetCaret(std::size_t offset) {
 }
 
 void ActivityLog::Edit(std::size_t from, std::size_t to, std::string_view with) {
+    AnnounceAppended(caret_);
     to = std::min(to, text_.Size());
     from = std::min(from, to);
     const bool listened = QAccessible::isActive();
@@ -373,10 +416,16 @@ void ActivityLog::Select(std::size_t anchor, std::size_t caret) {
 
 void ActivityLog::AnnounceCaret(std::size_t caretBefore, std::size_t anchorBefore) {
     if (!QAccessible::isActive()) return;
-    if (caret_ != caretBefore) Announce(QAccessibleTextCursorEvent(this, Position(caret_)));
     const auto before = std::minmax(caretBefore, anchorBefore);
     const auto now = std::minmax(caret_, anchor_);
-    if (now != before && (now.first != now.second || before.first != before.second)) {
+    const bool selection =
+        now != before && (now.first != now.second || before.first != before.second);
+    if (caret_ == caretBefore && !selection) return;
+    // The caret may stand in text the reader has not been told of yet; that text came with the
+    // caret where it was.
+    AnnounceAppended(caretBefore);
+    if (caret_ != caretBefore) Announce(QAccessibleTextCursorEvent(this, Position(caret_)));
+    if (selection) {
         Announce(QAccessibleTextSelectionEvent(this, Position(now.first), Position(now.second)));
     }
 }

@@ -3,7 +3,9 @@
 // with an index of lines and wrapped rows); this view lays out only the rows on screen and
 // scrolls by screen rows, so line, page, wheel and thumb all move through every row once.
 // Screen readers see an editable text named "Activity log" (ActivityLogAccessible): its text,
-// caret and selection, and an event for every change, sent only while one is listening.
+// caret and selection, and an event for every change, sent only while one is listening; the
+// lines appended in one pass of the event loop are one text-inserted event, so a flood of lines
+// cannot flood the accessibility bus.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -65,6 +67,11 @@ class ActivityLog : public QAbstractScrollArea {
     void EnsureVisible(std::size_t offset);
     // Tells a listening screen reader where the caret and the selection are now.
     void AnnounceCaret(std::size_t caretBefore, std::size_t anchorBefore);
+    // Tells it of the text appended since the last time (once per pass of the event loop, and
+    // before any other change is told; `caret` is where the caret stood meanwhile), and of
+    // lines removed to keep within capacity.
+    void AnnounceAppended(std::size_t caret);
+    void AnnounceTrim(const LogText::Trim& trim, const std::string& removed);
     void SelectAll();
     void CopySelection() const;
     // The row (of the whole text) and the offset under a point of the viewport.
@@ -84,6 +91,11 @@ class ActivityLog : public QAbstractScrollArea {
     int ascent_ = 0;
     std::size_t caret_ = 0;
     std::size_t anchor_ = 0;
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t unannounced_ = kNone;  // where appended text not yet announced starts
+    std::string unannouncedRemoval_;   // lines removed from removalFrom_, not yet announced
+    std::size_t removalFrom_ = 0;
+    bool announceQueued_ = false;
 };
 
 }  // namespace vostrel

@@ -9,8 +9,8 @@ void ConsolePorts::Append(const std::string& text) {
     log_.AppendLatin1(text);
 }
 
-void ConsolePorts::Show(const std::string& message) {
-    notice_.Show(QString::fromStdString(message));
+void ConsolePorts::Show(const std::string& message, const std::string& reason) {
+    notice_.Show(QString::fromStdString(message), QString::fromStdString(reason));
 }
 
 }  // namespace vostrel

@@ -7,9 +7,10 @@
 
 namespace vostrel {
 
-void ErrorNotice::Show(const QString& message) {
+void ErrorNotice::Show(const QString& message, const QString& reason) {
     if (open_ >= kMostOpen) {
-        log_.Append(QString::fromStdString(ErrorLogLine(message.toStdString())));
+        const QString line = reason.isEmpty() ? message : message + QStringLiteral(": ") + reason;
+        log_.Append(QString::fromStdString(ErrorLogLine(line.toStdString())));
         return;
     }
     struct OpenGuard {
@@ -21,6 +22,8 @@ void ErrorNotice::Show(const QString& message) {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), message, QMessageBox::Ok,
                     &owner_);
     box.setObjectName("ErrorNotice");
+    // The message stays exactly as it is; the reason is the box's second paragraph.
+    if (!reason.isEmpty()) box.setInformativeText(reason);
     // Modal to the main window only: the globe window stays usable while a notice waits.
     box.setWindowModality(Qt::WindowModal);
     box.exec();

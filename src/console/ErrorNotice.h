@@ -19,8 +19,9 @@ class ErrorNotice {
     ErrorNotice(QWidget& owner, ActivityLog& log) : owner_(owner), log_(log) {}
 
     // Shows a modal box titled "Error" with the stop icon, the message and one OK button, and
-    // returns when the operator has dismissed it.
-    void Show(const QString& message);
+    // returns when the operator has dismissed it. A `reason` (why, in the system's words) is
+    // shown below the message; in the activity log it follows the message after ": ".
+    void Show(const QString& message, const QString& reason = {});
     int OpenCount() const { return open_; }
 
   private:

@@ -39,6 +39,13 @@ class FileError : public AppError {
     std::string path_;
 };
 
+// A position's track log line was saved, but its snapshot could not be written: the FileError
+// of the snapshot.
+class SnapshotError : public FileError {
+  public:
+    using FileError::FileError;
+};
+
 // The globe viewer could not do what it was asked; the description is its reason.
 class ViewerError : public AppError {
   public:

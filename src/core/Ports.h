@@ -20,11 +20,12 @@ class ActivityLogPort {
     virtual void Append(const std::string& text) = 0;
 };
 
-// The modal error notice; returns once the operator has dismissed it. `message` is UTF-8.
+// The modal error notice; returns once the operator has dismissed it. `message` is UTF-8;
+// `reason`, when not empty, is why (the system's words), shown below the message.
 class ErrorNoticePort {
   public:
     virtual ~ErrorNoticePort() = default;
-    virtual void Show(const std::string& message) = 0;
+    virtual void Show(const std::string& message, const std::string& reason = {}) = 0;
 };
 
 // How a notice that is not shown as a box is written to the activity log instead.
@@ -58,11 +59,12 @@ class ClockPort {
 // positions that arrived together are synced once.
 enum class Durability { Deferred, Now };
 
-// Writes the track log line and the snapshot; throws FileError (core/Errors.h) on failure.
+// Writes the track log line and the snapshot. Throws FileError (core/Errors.h) when the position
+// was not saved at all, SnapshotError when its track log line was saved but the snapshot was not.
 class PositionWriterPort {
   public:
     virtual ~PositionWriterPort() = default;
-    virtual bool SaveTrackerPosition(const std::string& latitude, const std::string& longitude,
+    virtual void SaveTrackerPosition(const std::string& latitude, const std::string& longitude,
                                      Durability durability) = 0;
     // Puts what deferred saves wrote on disk; nothing when there is none.
     virtual void Sync() = 0;

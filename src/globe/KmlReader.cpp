@@ -1,21 +1,18 @@
 #include "globe/KmlReader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QXmlStreamReader>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <vector>
 
 #include "core/Errors.h"
+#include "globe/ReadableFile.h"
 
 namespace vostrel {
 
@@ -65,6 +62,16 @@ void ParsePointCoordinates(const QString& path, const QString& text, KmlPosition
     position.latitude = latitude;
 }
 
+// A placemark's name as the globe shows it: blanks around it dropped, a longer one cut to
+// kLongestPlacemarkName characters, its last one an ellipsis.
+QString ShortName(const QString& name) {
+    QString shown = name.trimmed();
+    if (shown.size() <= kLongestPlacemarkName) return shown;
+    shown.truncate(kLongestPlacemarkName - 1);
+    if (shown.at(shown.size() - 1).isHighSurrogate()) shown.chop(1);
+    return shown + QChar(0x2026);
+}
+
 bool IsKmlNamespace(const QStringRef& uri) {
     return uri == QLatin1String(kKmlNamespace) || uri == QLatin1String(kOgcKmlNamespace);
 }
@@ -72,27 +79,33 @@ bool IsKmlNamespace(const QStringRef& uri) {
 }  // namespace
 
 KmlPosition ReadKmlPlacemark(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists()) Fail(path, QStringLiteral("the file does not exist"));
-    if (info.isDir()) Fail(path, QStringLiteral("this is a folder, not a KML file"));
-    // Opened without waiting (a FIFO in its place would block until a writer came) and read
-    // only if, once open, it is a regular file.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        Fail(path, QStringLiteral("the file cannot be opened (%1)")
+    const ReadableFile file(QFile::encodeName(path).toStdString());
+    if (!file.IsOpen()) {
+        switch (file.Error()) {
+            case ENOENT:
+                Fail(path, QStringLiteral("the file does not exist"));
+            case EISDIR:
+                Fail(path, QStringLiteral("this is a folder, not a KML file"));
+            case 0:
+                Fail(path, QStringLiteral("not a regular file"));
+            default:
+                Fail(path, QStringLiteral("the file cannot be opened (%1)")
+                               .arg(QString::fromStdString(file.Reason())));
+        }
+    }
+    const auto tooLarge = [&] {
+        Fail(path, QStringLiteral("the file is larger than %1 bytes").arg(kMaxKmlBytes));
+    };
+    if (file.Size() > static_cast<std::uint64_t>(kMaxKmlBytes)) tooLarge();
+    // Never more than the limit in memory or through the parser, even if it grew meanwhile.
+    QByteArray text(kMaxKmlBytes + 1, Qt::Uninitialized);
+    const long long count = file.ReadAt(text.data(), static_cast<std::size_t>(text.size()), 0);
+    if (count < 0) {
+        Fail(path, QStringLiteral("the file cannot be read (%1)")
                        .arg(QString::fromLocal8Bit(std::strerror(errno))));
     }
-    QFile file;
-    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        Fail(path, QStringLiteral("not a regular file"));
-    }
-    // Never more than the limit in memory or through the parser, whatever the file claims.
-    const QByteArray text = file.read(kMaxKmlBytes + 1);
-    if (text.size() > kMaxKmlBytes) {
-        Fail(path, QStringLiteral("the file is larger than %1 bytes").arg(kMaxKmlBytes));
-    }
+    text.truncate(static_cast<int>(count));
+    if (text.size() > kMaxKmlBytes) tooLarge();
     if (text.isEmpty()) Fail(path, QStringLiteral("the file is empty"));
 
     QXmlStreamReader xml(text);
@@ -138,7 +151,7 @@ KmlPosition ReadKmlPlacemark(const QString& path) {
             } else if (name == QLatin1String("name") && open.size() == placemarkDepth + 1 &&
                        !candidateNamed) {
                 candidate.name =
-                    xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+                    ShortName(xml.readElementText(QXmlStreamReader::IncludeChildElements));
                 candidateNamed = true;
                 open.pop_back();  // readElementText consumed the end element
             } else if (name == QLatin1String("Point")) {

@@ -15,8 +15,12 @@ inline constexpr const char* kOgcKmlNamespace = "http://www.opengis.net/kml/2.2"
 // 8 KiB of them take a few milliseconds, 64 KiB a third of a second).
 inline constexpr int kMaxKmlBytes = 8 * 1024;
 
-// The first placemark with a Point in a KML file: its name (empty when it has none) and
-// position in decimal degrees.
+// The longest placemark name kept: a longer one is cut to this many characters, the last an
+// ellipsis (a name of thousands of characters made the globe slow to draw and to start).
+inline constexpr int kLongestPlacemarkName = 80;
+
+// The first placemark with a Point in a KML file: its name (empty when it has none; see
+// kLongestPlacemarkName) and position in decimal degrees.
 struct KmlPosition {
     QString name;
     double longitude = 0.0;
@@ -28,7 +32,8 @@ struct KmlPosition {
 // larger than kMaxKmlBytes, is not well-formed XML, is not KML 2.2 (root element `kml` in one of
 // the two namespaces above), or has no Point placemark, or when that Point's coordinates are not
 // "longitude,latitude[,altitude]" with finite numbers, longitude in [-180, 180] and latitude in
-// [-90, 90] (values outside are refused, never wrapped). Never waits: a FIFO is refused at once.
+// [-90, 90] (values outside are refused, never wrapped). Opened as a ReadableFile: never waits,
+// a FIFO is refused at once.
 KmlPosition ReadKmlPlacemark(const QString& path);
 
 }  // namespace vostrel

@@ -133,7 +133,14 @@ QString WriteTheme(const QString& localPath) {
     return {};
 }
 
+// Marble's user data for this run when the user's own folder cannot take the theme.
+std::unique_ptr<QTemporaryDir> fallback;
+
 }  // namespace
+
+void RemoveTemporaryMapFolder() {
+    fallback.reset();
+}
 
 QString InstallOfflineTheme() {
     const QString reason = WriteTheme(Marble::MarbleDirs::localPath());
@@ -141,7 +148,6 @@ QString InstallOfflineTheme() {
     // The user's map folder cannot take it (a read-only home, a file where a folder should be):
     // this process keeps Marble's user data (the theme, the street map's tiles) in a private
     // temporary folder instead. Marble finds that folder through XDG_DATA_HOME.
-    static std::unique_ptr<QTemporaryDir> fallback;
     if (fallback == nullptr || !fallback->isValid()) {
         fallback = std::make_unique<QTemporaryDir>(QDir::tempPath() +
                                                    QStringLiteral("/vostrel-marble-XXXXXX"));

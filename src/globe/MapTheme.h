@@ -25,6 +25,10 @@ inline constexpr const char* kTownNamesFile = "cityplacemarks.cache";
 // Returns "" when the theme is in place, else the reasons it is not.
 QString InstallOfflineTheme();
 
+// Removes the temporary folder InstallOfflineTheme moved Marble's user data to, if any. The
+// program's every way out calls it, since none of them runs static destructors.
+void RemoveTemporaryMapFolder();
+
 // The theme's text, as written.
 QByteArray OfflineThemeText();
 

@@ -1,10 +1,13 @@
 #include "globe/TrackTail.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
+
+#include "globe/ReadableFile.h"
 
 namespace vostrel {
 
@@ -46,10 +49,16 @@ std::vector<TrackPoint> ReadTrackTail(const std::string& path, std::size_t most,
                                       std::size_t block) {
     std::vector<TrackPoint> newestFirst;
     if (most == 0) return newestFirst;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return newestFirst;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
+    const ReadableFile in(path);
+    if (!in.IsOpen()) {
+        // None yet is the first run; anything else the operator is told of.
+        if (in.Error() != ENOENT) {
+            std::fprintf(stderr, "vostrel: the track's history is not shown: %s: %s\n",
+                         path.c_str(), in.Reason().c_str());
+        }
+        return newestFirst;
+    }
+    const auto size = static_cast<std::streamoff>(in.Size());
     if (size <= 0) return newestFirst;
     block = std::max<std::size_t>(block, 1);
     const std::uint64_t budget = static_cast<std::uint64_t>(most) * kLongestTrackLine;
@@ -72,8 +81,8 @@ std::vector<TrackPoint> ReadTrackTail(const std::string& path, std::size_t most,
         const std::streamoff count =
             std::min<std::streamoff>(end, static_cast<std::streamoff>(block));
         end -= count;
-        in.seekg(end);
-        if (!in.read(buffer.data(), count)) {
+        if (in.ReadAt(buffer.data(), static_cast<std::size_t>(count),
+                      static_cast<std::uint64_t>(end)) != count) {
             end = -1;  // unreadable from here on: the first line read is not known whole
             break;
         }

@@ -29,7 +29,8 @@ bool ParseTrackLine(std::string_view line, TrackPoint& point);
 // positions are skipped; a last line without its line break counts. Reads back from the end
 // in blocks of `block` bytes and stops after `most` positions or `most` * kLongestTrackLine
 // bytes, whichever comes first, so a log that is mostly not positions is not read whole.
-// A missing or unreadable file gives no positions.
+// A missing or unreadable file gives no positions; one that is there but cannot be opened as a
+// ReadableFile (a FIFO, a folder) is said on standard error.
 std::vector<TrackPoint> ReadTrackTail(const std::string& path, std::size_t most,
                                       std::size_t block = kTrackTailBlock);
 

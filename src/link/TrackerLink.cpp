@@ -98,7 +98,7 @@ void TrackerLink::StartTracking() {
 
 void TrackerLink::FailToStart(const std::string& reason) {
     PrintReason("Error in application.", reason);
-    notice_.Show("Error in application.");
+    notice_.Show("Error in application.", reason);
     endProgram_(1);
 }
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 #include "core/Errors.h"
 
@@ -38,13 +39,18 @@ int OpenFile(const std::string& path, int flags, mode_t mode = 0644) {
     return fd;
 }
 
-// Writes all of `bytes`; false with errno set when a write fails.
-bool WriteAll(int fd, const std::string& bytes, std::size_t& done) {
+// Writes all of `bytes`; false with errno set when a write fails or writes nothing (which a
+// regular file only does when it can take no more: said as a full device).
+bool WriteAll(int fd, std::string_view bytes, std::size_t& done) {
     done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
             return false;
         }
         done += static_cast<std::size_t>(n);
@@ -86,6 +92,11 @@ void SyncPath(const std::string& path, int flags) {
     ::close(fd);
 }
 
+// The system's reason of a FileError, without the path in front.
+std::string Reason(const FileError& error) {
+    return std::string(error.what()).substr(error.Path().size() + 2);
+}
+
 }  // namespace
 
 std::string TrackLogLine(const std::string& latitude, const std::string& longitude) {
@@ -113,18 +124,20 @@ std::string SnapshotText(const std::string& latitude, const std::string& longitu
 PositionFiles::PositionFiles(PositionPaths paths)
     : trackLogPath_(std::move(paths.trackLog)), snapshotPath_(std::move(paths.snapshot)) {}
 
-bool PositionFiles::SaveTrackerPosition(const std::string& latitude, const std::string& longitude,
+void PositionFiles::SaveTrackerPosition(const std::string& latitude, const std::string& longitude,
                                         Durability durability) {
     const bool now = durability == Durability::Now;
     AppendTrackLog(TrackLogLine(latitude, longitude), now);
-    ReplaceSnapshot(SnapshotText(latitude, longitude), now);
-    if (now) {
-        SyncFolders();
-        unsynced_ = false;  // the track log's sync covers the lines before
-    } else {
-        unsynced_ = true;
+    // The line is written; until the arrival's last save or Sync puts it on disk, it waits,
+    // whatever becomes of the snapshot.
+    if (!now) unsynced_ = true;
+    try {
+        ReplaceSnapshot(SnapshotText(latitude, longitude), now);
+        if (now) SyncFolders();
+    } catch (const FileError& error) {
+        throw SnapshotError(error.Number(), error.Path(), Reason(error));
     }
-    return true;
+    if (now) unsynced_ = false;  // the track log's sync covers the lines before
 }
 
 void PositionFiles::Sync() {
@@ -136,11 +149,14 @@ void PositionFiles::Sync() {
 }
 
 // One line at the end of the track log; a write that fails part way is cut back, so the file
-// only ever holds whole lines. Anything but a regular file (a pipe would block the window) is
-// refused.
+// only ever holds whole lines. A log that does not end in a line break (cut short by another
+// program) gets one first, so the new line is a line of its own. Anything but a regular file
+// (a pipe would block the window) is refused.
 void PositionFiles::AppendTrackLog(const std::string& line, bool sync) {
     const std::string& path = trackLogPath_;
-    const int fd = OpenFile(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK);
+    // Read and write, to see its last byte; write only when reading it is not allowed.
+    int fd = OpenFile(path, O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK);
+    if (fd < 0 && errno == EACCES) fd = OpenFile(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK);
     if (fd < 0) Fail(path, errno);
     struct stat before {};
     if (::fstat(fd, &before) != 0) CloseAndFail(fd, path);
@@ -149,11 +165,14 @@ void PositionFiles::AppendTrackLog(const std::string& line, bool sync) {
         FailNotRegular(path, before.st_mode);
     }
     if (before.st_size == 0) foldersToSync_.insert(FolderOf(path));  // perhaps just created
+    char last = '\n';
+    if (before.st_size > 0 && ::pread(fd, &last, 1, before.st_size - 1) != 1) last = '\n';
+    const std::string bytes = last == '\n' ? line : (last == '\r' ? "\n" : "\r\n") + line;
     std::size_t done = 0;
-    if (!WriteAll(fd, line, done) || (sync && ::fdatasync(fd) != 0)) {
+    if (!WriteAll(fd, bytes, done) || (sync && ::fdatasync(fd) != 0)) {
         const int error = errno;
         // The write's error is the one reported; a failing cut cannot be helped.
-        if (done > 0 && ::ftruncate(fd, before.st_size) != 0) done = 0;
+        [[maybe_unused]] const int cut = done > 0 ? ::ftruncate(fd, before.st_size) : 0;
         ::close(fd);
         Fail(path, error);
     }

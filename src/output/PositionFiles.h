@@ -23,13 +23,14 @@ class PositionFiles : public PositionWriterPort {
     // Appends the track log line (file closed again), then replaces the snapshot: written to
     // ".vo_demo.kml.tmp" beside it and renamed over it, so readers never see it empty or cut
     // short. With Durability::Now the new snapshot is on disk before it replaces the old one,
-    // and the track log and the folders are synced too. Returns true; a failure throws
-    // FileError with the path and the system's reason, and what was written before it stays
-    // written. Anything but a regular file (or a link to one) in either place is refused.
-    bool SaveTrackerPosition(const std::string& latitude, const std::string& longitude,
+    // and the track log and the folders are synced too. A failure throws FileError with the
+    // path and the system's reason when nothing was saved, SnapshotError when the track log's
+    // line was saved (and stays) but the snapshot was not. Anything but a regular file (or a
+    // link to one) in either place is refused.
+    void SaveTrackerPosition(const std::string& latitude, const std::string& longitude,
                              Durability durability) override;
-    bool SaveTrackerPosition(const std::string& latitude, const std::string& longitude) {
-        return SaveTrackerPosition(latitude, longitude, Durability::Now);
+    void SaveTrackerPosition(const std::string& latitude, const std::string& longitude) {
+        SaveTrackerPosition(latitude, longitude, Durability::Now);
     }
     // Puts what deferred saves wrote on disk.
     void Sync() override;

@@ -68,14 +68,18 @@ void ReportIntake::ReceiveOne(std::string_view report, const CheckResult& check,
 
     // One unwritable file or one viewer hiccup must not take the server down: report it and
     // keep the connection, the slot and the listener as they are.
-    bool saved = false;
+    // A position whose track log line was saved but not its snapshot is said so: the operator
+    // must not think it lost, nor the globe and the snapshot current.
     try {
-        saved = writer_.SaveTrackerPosition(latitude, longitude, durability);
+        writer_.SaveTrackerPosition(latitude, longitude, durability);
+    } catch (const SnapshotError& error) {
+        arrival.Tell(log_, std::string("Position logged, but the snapshot could not be written: ") +
+                               error.what());
+        return;
     } catch (const FileError& error) {
         arrival.Tell(log_, std::string("Unable to save position: ") + error.what());
         return;
     }
-    if (!saved) return;
     try {
         viewer_.ShowKmlFile(writer_.SnapshotPath(), kShowKmlFlag);
     } catch (const ViewerError& error) {

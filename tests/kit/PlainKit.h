@@ -56,7 +56,9 @@ struct OperatorRecord : ActivityLogPort, ErrorNoticePort {
         events.push_back("log:" + text);
         logText += text;
     }
-    void Show(const std::string& message) override { events.push_back("notice:" + message); }
+    void Show(const std::string& message, const std::string& reason) override {
+        events.push_back("notice:" + message + (reason.empty() ? "" : " (" + reason + ")"));
+    }
     std::vector<std::string> Notices() const;
 };
 

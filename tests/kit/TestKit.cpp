@@ -73,7 +73,8 @@ void NoticeWatcher::Tick() {
     for (QMessageBox* box : boxes) {
         if (std::find(recorded_.begin(), recorded_.end(), box) == recorded_.end()) {
             recorded_.push_back(box);
-            seen.push_back({box->windowTitle(), box->text(), box->icon() == QMessageBox::Critical,
+            seen.push_back({box->windowTitle(), box->text(), box->informativeText(),
+                            box->icon() == QMessageBox::Critical,
                             static_cast<int>(box->buttons().size()),
                             box->button(QMessageBox::Ok) != nullptr});
         }

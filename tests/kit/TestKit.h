@@ -72,6 +72,7 @@ class NoticeWatcher : public QObject {
     struct Seen {
         QString title;
         QString text;
+        QString reason;  // the informative text
         bool criticalIcon;
         int buttonCount;
         bool okButton;

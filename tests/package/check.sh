@@ -63,7 +63,9 @@ for needed in libmarblewidget-qt5 libqt5widgets5 libqt5svg5 marble-plugins marbl
   [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 
-echo "== the packaged simulator"
+echo "== the packaged programs' command lines, with no display"
 [[ "$("$root/usr/bin/vostrel-sim" --version)" == *"$version"* ]] ||
   fail "vostrel-sim --version does not say $version"
+bash "$source/tests/package/command_line.sh" "$root/usr/bin/vostrel" "$root/usr/bin/vostrel-sim" \
+  "$version" || fail "command lines"
 echo "package $(basename "$deb") checked"

@@ -197,35 +197,37 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string HelpText() {
     return R"(Usage: vostrel-sim [OPTION]...
-Plays Globalsat TR-102 position reports to a Vostrel tracking server over TCP, one report
-per send, like a tracker in GPRS mode.
+Plays Globalsat TR-102 position reports to a Vostrel tracking server over TCP,
+one report per send, like a tracker in GPRS mode.
 
 Options:
-  --host HOST          server name or address, IPv4 or IPv6 (default 127.0.0.1)
-  --port PORT          server TCP port, 1-65535 (default 5000)
-  --gpx FILE           play the track points of a GPX file (else its route points, else
-                       its waypoints) instead of the built-in route, a 36-point loop
-                       around the centre of Prague
-  --interval SECONDS   pause between reports; fractions and 0 allowed (default 2)
-  --count N            send N reports, going round the route again when N is larger
-                       (default: every point of the route once)
-  --bad-every N        make every Nth report malformed, cycling through: too short,
-                       wrong field count, missing "$", missing "!", too long
-                       (default 0: none)
-  --crlf               end every report with CR LF after the "!"
-  --reconnect          connect, send one report and disconnect, for every report
-                       (default: one connection for all reports)
-  --imei DIGITS        the tracker's IMEI, 1-20 digits (default 352000000000012)
-  --timeout SECONDS    how long connecting or one send may take (default 10)
-  -h, --help           show this help and exit
-  --version            show the version and exit
+  --host HOST         server name or address, IPv4 or IPv6 (default 127.0.0.1)
+  --port PORT         server TCP port, 1-65535 (default 5000)
+  --gpx FILE          play the track points of a GPX file (else its route
+                      points, else its waypoints) instead of the built-in
+                      route, a 36-point loop around the centre of Prague
+  --interval SECONDS  pause between reports; fractions and 0 allowed
+                      (default 2)
+  --count N           send N reports, going round the route again when N is
+                      larger (default: every point of the route once)
+  --bad-every N       make every Nth report malformed, cycling through: too
+                      short, wrong field count, missing "$", missing "!", too
+                      long (default 0: none)
+  --crlf              end every report with CR LF after the "!"
+  --reconnect         connect, send one report and disconnect, for every
+                      report (default: one connection for all reports)
+  --imei DIGITS       the tracker's IMEI, 1-20 digits (default 352000000000012)
+  --timeout SECONDS   how long connecting or one send may take (default 10)
+  -h, --help          show this help and exit
+  --version           show the version and exit
 
-Values may also be given as --option=VALUE. Each report is printed as it is sent, with its
-number, e.g. "[3/20] $352...!". Times come from the GPX file where it has them, otherwise
-the current UTC time is sent.
+Values may also be given as --option=VALUE. Each report is printed as it is
+sent, with its number, e.g. "[3/20] $352...!". Times come from the GPX file
+where it has them, otherwise the current UTC time is sent.
 
-Exit status: 0 when every report was sent and the connection closed cleanly, 1 when the
-GPX file could not be used or connecting or sending failed, 2 for a bad command line.
+Exit status: 0 when every report was sent and the connection closed cleanly,
+1 when the GPX file could not be used or connecting or sending failed, 2 for a
+bad command line.
 )";
 }
 
