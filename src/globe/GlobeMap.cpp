@@ -5,6 +5,7 @@
 #include <marble/GeoDataPolyStyle.h>
 #include <marble/GeoDataStyle.h>
 #include <marble/GeoPainter.h>
+#include <marble/MarbleDirs.h>
 #include <marble/MarbleGlobal.h>
 #include <marble/MarbleMap.h>
 #include <marble/MarbleModel.h>
@@ -12,6 +13,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
@@ -128,6 +130,8 @@ GlobeMap::GlobeMap(QWidget* parent)
     TileGuard::Instance();  // before the street map can fetch a tile
     // Before the model, which takes Marble's user data folder as it is when it is made.
     const QString installError = InstallOfflineTheme();
+    TileGuard::Instance().StartSweep(Marble::MarbleDirs::localPath() + QStringLiteral("/maps/") +
+                                     QFileInfo(QLatin1String(kStreetMapTheme)).path());
     model_ = std::make_unique<Marble::MarbleModel>();
     model_->setWorkOffline(true);
     map_ = std::make_unique<Marble::MarbleMap>(model_.get());
@@ -175,7 +179,9 @@ void GlobeMap::ApplyTheme(const QString& themeId) {
     map_->setShowScaleBar(true);
     map_->setShowOverviewMap(true);
     map_->setShowCrosshairs(false);
-    map_->setShowGrid(false);
+    // Offline, at street scale the map is a plain field: the grid gives a moving trail a
+    // reference.
+    map_->setShowGrid(themeId != QLatin1String(kStreetMapTheme));
     SetRadius(map_->radius());  // within the new theme's zoom range
 }
 
@@ -197,6 +203,7 @@ void GlobeMap::LoadTownNames() {
 void GlobeMap::SetStreetMap(bool on) {
     if (on == streetMap_) return;
     if (on) {
+        TileGuard::Instance().AwaitSweep();  // nothing reads the tile cache before
         ApplyTheme(QLatin1String(kStreetMapTheme));
         if (MapThemeId() != QLatin1String(kStreetMapTheme)) return;  // not installed
         // Marble trims the cache to the limit when it starts watching it (and, during a run,
@@ -212,7 +219,20 @@ void GlobeMap::SetStreetMap(bool on) {
         LoadTownNames();  // the street map's theme took them along when it went
     }
     streetMap_ = on;
+    offlineInstead_ = false;
     attribution_->setVisible(on);
+    update();
+}
+
+void GlobeMap::ShowOfflineInstead(bool on) {
+    if (!streetMap_ || on == offlineInstead_) return;
+    offlineInstead_ = on;
+    ApplyTheme(QLatin1String(on ? kOfflineMapTheme : kStreetMapTheme));
+    if (on && MapThemeId() != QLatin1String(kOfflineMapTheme)) {
+        ApplyTheme(QLatin1String(kPlainMapTheme));
+    }
+    if (on) LoadTownNames();
+    attribution_->setVisible(!on);
     update();
 }
 
