@@ -231,7 +231,8 @@ void GlobeMap::ShowOfflineInstead(bool on) {
     if (on && MapThemeId() != QLatin1String(kOfflineMapTheme)) {
         ApplyTheme(QLatin1String(kPlainMapTheme));
     }
-    if (on) LoadTownNames();
+    // Without the towns' names (reading them in is the larger part of the offline map's load):
+    // this comes unasked, while reports arrive.
     attribution_->setVisible(!on);
     update();
 }

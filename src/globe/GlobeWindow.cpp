@@ -1,5 +1,6 @@
 #include "globe/GlobeWindow.h"
 
+#include <marble/HttpDownloadManager.h>
 #include <marble/MarbleDirs.h>
 
 #include <QCheckBox>
@@ -7,6 +8,9 @@
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
@@ -185,13 +189,18 @@ void GlobeWindow::NoTiles() {
 
 void GlobeWindow::TryStreetMapAgain() {
     if (map_ == nullptr || !map_->ShowsOfflineInstead()) return;
-    // Its tiles are asked for again: the offline map comes back as soon as they fail, or when
-    // none came in a while (the map library gives up on some tiles for the run).
-    lastTile_.invalidate();
-    failing_ = true;
-    map_->ShowOfflineInstead(false);
-    recheck_.start(kNoTilesAfterMs);
     retry_.start(kTilesRetryMs);
+    // The tile that failed last is asked for again, as the street map would: when it comes
+    // (the tile guard tells), the street map comes back. No switching to and fro before.
+    const QUrl tile = TileGuard::Instance().LastFailedTile();
+    if (!tile.isValid()) return;
+    if (probe_ == nullptr) probe_ = new QNetworkAccessManager(this);
+    QNetworkRequest request(tile);
+    request.setRawHeader(
+        "User-Agent", Marble::HttpDownloadManager::userAgent(QStringLiteral("Browser"),
+                                                             QStringLiteral("QNamNetworkPlugin")));
+    QNetworkReply* reply = probe_->get(request);
+    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
 }
 
 bool GlobeWindow::ViewCached() const {

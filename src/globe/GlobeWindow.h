@@ -4,7 +4,7 @@
 // switch, which is off unless the operator turned it on (the choice is remembered). While the
 // street map is on and its tiles cannot be had (no network, the server refuses them, or the tile
 // guard drops them), a line above the globe says so and the offline map shows in its place; the
-// street map comes back by itself once its tiles can be had again.
+// street map comes back by itself once its tiles can be had again (one is asked for every 30 s).
 #pragma once
 
 #include <QElapsedTimer>
@@ -18,6 +18,7 @@
 class QCheckBox;
 class QDateTime;
 class QLabel;
+class QNetworkAccessManager;
 class QPushButton;
 
 namespace vostrel {
@@ -80,6 +81,7 @@ class GlobeWindow : public QWidget {
     bool failing_ = false;    // the last tile failed
     QTimer retry_;
     QTimer recheck_;
+    QNetworkAccessManager* probe_ = nullptr;  // asks for a tile again while there are none
 };
 
 // The operator's street map choice from the settings; false when never made.

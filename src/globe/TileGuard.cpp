@@ -156,6 +156,7 @@ void TileGuard::Watch(QNetworkReply* reply) {
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (reply->error() != QNetworkReply::NoError) {
+            lastFailed_ = reply->url();
             emit TileFetched(false);
         } else if (status < 300 || status >= 400) {  // a redirect followed is neither
             emit TileFetched(true);

@@ -74,6 +74,9 @@ class TileGuard : public QObject {
     // Replies dropped so far, by reason.
     int Refused(TileRefusal why) const { return refused_[static_cast<std::size_t>(why)]; }
 
+    // The address of the last tile that failed (none before one).
+    QUrl LastFailedTile() const { return lastFailed_; }
+
     // Sweeps the tile cache under `folder` in the background (see SweepTileCache); AwaitSweep
     // waits for it to end, before the street map can read the cache.
     void StartSweep(const QString& folder);
@@ -105,6 +108,7 @@ class TileGuard : public QObject {
     std::array<int, kTileRefusalKinds> refused_{};
     // Redirect targets the map library is about to ask for, and how many redirects led there.
     QHash<QUrl, int> redirected_;
+    QUrl lastFailed_;
     std::future<int> sweep_;
 };
 

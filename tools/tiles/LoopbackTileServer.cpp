@@ -159,6 +159,11 @@ LoopbackTileServer::LoopbackTileServer(quint16 port) {
     });
 }
 
+LoopbackTileServer::~LoopbackTileServer() {
+    // Its connections go with the listening server, after what they would tell here.
+    for (QTcpSocket* socket : server_.findChildren<QTcpSocket*>()) socket->disconnect(this);
+}
+
 void LoopbackTileServer::Answer(QTcpSocket* socket) {
     QByteArray& head = pending_[socket];
     head += socket->readAll();
@@ -234,8 +239,12 @@ void LoopbackTileServer::Answer(QTcpSocket* socket) {
         }
         case TileReply::Slow: {
             socket->write(Header(kSlowReplyBytes) + png.left(1));
+            auto body = std::make_shared<QByteArray>(png.leftJustified(kSlowReplyBytes, '\0'));
+            auto sent = std::make_shared<int>(1);
             auto* drip = new QTimer(socket);
-            connect(drip, &QTimer::timeout, socket, [socket] { socket->write("x", 1); });
+            connect(drip, &QTimer::timeout, socket, [socket, body, sent] {
+                if (*sent < body->size()) socket->write(body->constData() + (*sent)++, 1);
+            });
             drip->start(kSlowByteMs);
             return;
         }

@@ -24,7 +24,7 @@ enum class TileReply {
     Picture,       // a 256x256 PNG tile
     Oversized,     // 16 MiB: a tile followed by padding, its length announced
     Endless,       // data that never ends, as fast as the client takes it, no length announced
-    Slow,          // a 1000-byte reply at one byte every 200 ms
+    Slow,          // a 1000-byte PNG reply at one byte every 200 ms
     HugeImage,     // a 249 KB PNG that decodes to 16000x16000 (256 MB at 8 bits a pixel)
     Redirect,      // a 302 to the location set with SetRedirect (a file, a FIFO, another server)
     RedirectLoop,  // a 302 to the same address
@@ -48,6 +48,7 @@ class LoopbackTileServer : public QObject {
 
     // Listens on 127.0.0.1, on `port` or, with 0, on a free one.
     explicit LoopbackTileServer(quint16 port = 0);
+    ~LoopbackTileServer() override;
     bool Listening() const { return server_.isListening(); }
     quint16 Port() const { return server_.serverPort(); }
     void Close() { server_.close(); }
