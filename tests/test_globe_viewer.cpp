@@ -777,7 +777,7 @@ TEST_F(GlobeViewerTest, HostileTileServerCostsOnlyItsTiles) {
     TileGuard& guard = TileGuard::Instance();
     const TileLimits limits = guard.Limits();
     TileLimits quick = limits;
-    quick.deadline = std::chrono::seconds(2);  // for the slow reply only: a loaded machine
+    quick.deadline = std::chrono::seconds(2);  // for slow replies only: a loaded machine
 
     WaitUntilReady();
     Show(2.2945, 48.8584);
@@ -823,7 +823,8 @@ TEST_F(GlobeViewerTest, HostileTileServerCostsOnlyItsTiles) {
         const int before = guard.Refused(c.refusal);
         tiles.SetRedirect(c.redirect);
         tiles.SetReply(c.reply);
-        guard.SetLimits(c.reply == TileReply::Slow ? quick : limits);
+        const bool slow = c.reply == TileReply::Slow || c.reply == TileReply::Drip;
+        guard.SetLimits(slow ? quick : limits);
         Show(c.longitude, c.latitude);
         EXPECT_TRUE(WaitFor([&] { return guard.Refused(c.refusal) > before; }, 20000));
         tiles.SetReply(TileReply::Picture, 0);

@@ -234,7 +234,8 @@ void LoopbackTileServer::Answer(QTcpSocket* socket) {
                 socket->write(body->constData() + (*sent)++, 1);
                 socket->flush();
             });
-            drip->start(0);
+            drip->setTimerType(Qt::PreciseTimer);
+            drip->start(1);
             return;
         }
         case TileReply::Slow: {

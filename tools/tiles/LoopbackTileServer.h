@@ -30,7 +30,7 @@ enum class TileReply {
     RedirectLoop,  // a 302 to the same address
     Svg,           // a 1.6 KB SVG of 1000x1000 px that nests 10,000 translucent full-size squares
     GzipBomb,      // "Content-Encoding: gzip", 1 MB that inflates to 1,000 MB of zeros
-    Drip,          // a 64 KiB PNG reply, one byte a segment
+    Drip,          // a 64 KiB PNG reply, one byte a segment, every millisecond
 };
 inline constexpr qint64 kOversizedTileBytes = 16 << 20;
 inline constexpr int kHugeImageSide = 16000;
