@@ -41,8 +41,8 @@ constexpr double kZoomStep = 1.5;
 constexpr double kWholeGlobeShare = 0.42;
 
 // Only what the globe uses: the readers of the map's data files (the installed plain map, the
-// fallback, also has a PNT file), the float items worth keeping and the coordinate grid. Nothing else is loaded, so
-// nothing else can go online. Must precede the first model.
+// fallback, also has a PNT file), the float items worth keeping and the coordinate grid.
+// Nothing else is loaded, so nothing else can go online. Must precede the first model.
 void LimitPlugins() {
     static const bool limited = [] {
         for (const char* name : {"CachePlugin", "Pn2Plugin", "PntPlugin", "CompassFloatItem",
