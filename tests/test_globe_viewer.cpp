@@ -15,6 +15,7 @@
 #include <qpa/qplatformaccessibility.h>
 #include <qpa/qplatformintegration.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAccessible>
@@ -33,6 +34,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -748,15 +750,27 @@ TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) 
 }
 
 // A hostile or broken tile server costs the street map the tiles it spoils, nothing more:
-// oversized and endless replies are cut off, a small picture of a huge image is never decoded,
-// a reply that never ends in time is dropped, none of them reaches the tile cache on disk, and
-// good tiles still show. The cache on disk is held to its limit.
+// oversized, endless and dripping replies are cut off, a small picture of a huge image is never
+// decoded, nor anything but PNG and JPEG, a compressed reply is not inflated, a reply that never
+// ends in time is dropped, a redirect leads nowhere but to the same server, a few times; none of
+// them reaches the tile cache on disk, no other server is asked, and good tiles still show. The
+// cache on disk is held to its limit, and what it holds that is no tile is gone at start. With
+// no tiles at all, a line says so and the offline map shows, with its grid.
 TEST_F(GlobeViewerTest, HostileTileServerCostsOnlyItsTiles) {
     LoopbackTileServer tiles;
-    ASSERT_TRUE(tiles.Listening());
+    LoopbackTileServer other;
+    ASSERT_TRUE(tiles.Listening() && other.Listening());
     ASSERT_EQ(InstallLoopbackStreetTheme(tiles.Port()).toStdString(), "");
     const QString cache =
         QDir::homePath() + QStringLiteral("/.local/share/marble/maps/earth/openstreetmap");
+    // Left from a run before: an SVG and a FIFO under tiles' names.
+    const QString svg = cache + "/15/2/1.png";
+    const QString fifo = cache + "/15/2/2.png";
+    QDir().mkpath(QFileInfo(svg).path());
+    WriteFile(svg, NestedSvgTile().toStdString());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    object_.reset();
+    Create();
     // Left from earlier runs: 180 MiB of tiles (sparse files), over the limit.
     const QStringList earlier = {cache + "/15/1/1.png", cache + "/15/1/2.png",
                                  cache + "/15/1/3.png"};
@@ -768,8 +782,7 @@ TEST_F(GlobeViewerTest, HostileTileServerCostsOnlyItsTiles) {
     TileGuard& guard = TileGuard::Instance();
     const TileLimits limits = guard.Limits();
     TileLimits quick = limits;
-    quick.deadline = std::chrono::seconds(2);
-    guard.SetLimits(quick);
+    quick.deadline = std::chrono::seconds(2);  // for slow replies only: a loaded machine
 
     WaitUntilReady();
     Show(2.2945, 48.8584);
@@ -778,39 +791,93 @@ TEST_F(GlobeViewerTest, HostileTileServerCostsOnlyItsTiles) {
     EXPECT_TRUE(
         WaitFor([&] { return BytesUnder(cache) <= qint64{kTileCacheLimitKiB} * 1024; }, 20000))
         << BytesUnder(cache) << " bytes in the tile cache";
+    EXPECT_FALSE(QFileInfo::exists(svg) || QFileInfo::exists(fifo)) << "not tiles, still kept";
+    test::ClearNetActivity();
 
+    const QString fifoTarget = dir_.filePath("tile.fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifoTarget).constData(), 0600), 0);
+    const QByteArray big = "file://" + QFile::encodeName(QCoreApplication::applicationFilePath());
+    const QByteArray elsewhere = "http://127.0.0.1:" + QByteArray::number(other.Port()) + "/1.png";
     struct Case {
         const char* what;
         TileReply reply;
         TileRefusal refusal;
         double longitude, latitude;  // somewhere no tile was fetched yet
+        QByteArray redirect = {};
     };
     const Case cases[] = {
         {"oversized", TileReply::Oversized, TileRefusal::TooLarge, 13.405, 52.52},
         {"endless", TileReply::Endless, TileRefusal::TooLarge, -3.7038, 40.4168},
         {"huge image", TileReply::HugeImage, TileRefusal::PictureTooLarge, 12.4964, 41.9028},
         {"slow", TileReply::Slow, TileRefusal::TooSlow, 18.0686, 59.3293},
+        {"dripping", TileReply::Drip, TileRefusal::TooSlow, 19.0402, 47.4979},
+        {"SVG", TileReply::Svg, TileRefusal::NotATile, 16.3738, 48.2082},
+        {"gzip bomb", TileReply::GzipBomb, TileRefusal::Compressed, 21.0122, 52.2297},
+        {"to a file", TileReply::Redirect, TileRefusal::Redirected, -6.2603, 53.3498, big},
+        {"to a FIFO", TileReply::Redirect, TileRefusal::Redirected, 24.9384, 60.1699,
+         "file://" + QFile::encodeName(fifoTarget)},
+        {"elsewhere", TileReply::Redirect, TileRefusal::Redirected, 12.5683, 55.6761, elsewhere},
+        {"a loop", TileReply::RedirectLoop, TileRefusal::Redirected, -9.1393, 38.7223},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        // The street map turned on again: a spoilt tile before may have brought the offline
+        // map in its place.
+        globe_->Window()->StreetMapSwitch()->click();
+        globe_->Window()->StreetMapSwitch()->click();
         const int before = guard.Refused(c.refusal);
+        tiles.SetRedirect(c.redirect);
         tiles.SetReply(c.reply);
+        const bool slow = c.reply == TileReply::Slow || c.reply == TileReply::Drip;
+        guard.SetLimits(slow ? quick : limits);
         Show(c.longitude, c.latitude);
-        EXPECT_TRUE(WaitFor([&] { return guard.Refused(c.refusal) > before; }, 20000));
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                if (guard.Refused(c.refusal) > before) return true;
+                if (Map().ShowsOfflineInstead()) {  // a late failure of the row before
+                    globe_->Window()->StreetMapSwitch()->click();
+                    globe_->Window()->StreetMapSwitch()->click();
+                }
+                return false;
+            },
+            20000));
         tiles.SetReply(TileReply::Picture, 0);
         tiles.DropConnections();
+        QTest::qWait(200);  // the replies cut off have failed
     }
-    QDirIterator files(cache, QDir::Files, QDirIterator::Subdirectories);
+    EXPECT_TRUE(other.Requests().empty());
+    for (const std::string& connect : test::NetActivity().connects) {
+        EXPECT_EQ(connect, "127.0.0.1:" + std::to_string(tiles.Port()));
+    }
+    QDirIterator files(cache, QDir::Files | QDir::System, QDirIterator::Subdirectories);
     while (files.hasNext()) {
         const QString file = files.next();
         if (file.endsWith(QLatin1String(".dgml")) || earlier.contains(file)) continue;
         EXPECT_LE(files.fileInfo().size(), limits.maxBytes) << file.toStdString();
+        QFile tile(file);
+        EXPECT_TRUE(
+            !QRegularExpression(QStringLiteral("/\\d+/\\d+/\\d+\\.png$")).match(file).hasMatch() ||
+            (tile.open(QIODevice::ReadOnly) && IsTilePicture(tile.read(8))))
+            << file.toStdString();
         const QSize size = QImageReader(file).size();
         EXPECT_LE(std::max(size.width(), size.height()), limits.maxSide) << file.toStdString();
     }
+    globe_->Window()->StreetMapSwitch()->click();
+    globe_->Window()->StreetMapSwitch()->click();
     Show(2.2945, 48.8584);
     EXPECT_TRUE(WaitFor([&] { return GreenPixels(Picture()) > 5000; }, 20000))
         << "good tiles no longer show";
+    EXPECT_FALSE(globe_->Window()->TileStatus()->isVisible());
+
+    // No server at all: the line, and the offline map with its grid in the street map's place.
+    tiles.Close();
+    tiles.DropConnections();  // no tile still on its way comes after
+    Show(-0.1276, 51.5072);
+    EXPECT_TRUE(WaitFor([&] { return globe_->Window()->TileStatus()->isVisible(); }, 20000));
+    EXPECT_EQ(globe_->Window()->TileStatus()->text().toStdString(), kNoTilesText);
+    EXPECT_EQ(Map().MapThemeId().toStdString(), kOfflineMapTheme);
+    EXPECT_TRUE(Map().Map()->showGrid());
+    EXPECT_TRUE(globe_->Window()->StreetMapSwitch()->isChecked());
     guard.SetLimits(limits);
 }
 

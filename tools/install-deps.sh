@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(g++ cmake make qtbase5-dev libqt5svg5-dev libmarble-dev marble-plugins
-          marble-data fonts-dejavu-core)
+          marble-data fonts-dejavu-core zlib1g-dev)
 if [[ "${1:-run}" == "package" || "${1:-run}" == "test" ]]; then
   packages+=(build-essential debhelper dpkg-dev)
 fi

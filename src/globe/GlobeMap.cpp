@@ -5,6 +5,7 @@
 #include <marble/GeoDataPolyStyle.h>
 #include <marble/GeoDataStyle.h>
 #include <marble/GeoPainter.h>
+#include <marble/MarbleDirs.h>
 #include <marble/MarbleGlobal.h>
 #include <marble/MarbleMap.h>
 #include <marble/MarbleModel.h>
@@ -12,6 +13,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
@@ -39,12 +41,12 @@ constexpr double kZoomStep = 1.5;
 constexpr double kWholeGlobeShare = 0.42;
 
 // Only what the globe uses: the readers of the map's data files (the installed plain map, the
-// fallback, also has a PNT file) and the float items worth keeping. Nothing else is loaded, so
-// nothing else can go online. Must precede the first model.
+// fallback, also has a PNT file), the float items worth keeping and the coordinate grid.
+// Nothing else is loaded, so nothing else can go online. Must precede the first model.
 void LimitPlugins() {
     static const bool limited = [] {
         for (const char* name : {"CachePlugin", "Pn2Plugin", "PntPlugin", "CompassFloatItem",
-                                 "MapScaleFloatItem", "OverviewMap"}) {
+                                 "MapScaleFloatItem", "OverviewMap", "GraticulePlugin"}) {
             Marble::PluginManager::whitelistPlugin(QLatin1String(name));
         }
         return true;
@@ -128,6 +130,8 @@ GlobeMap::GlobeMap(QWidget* parent)
     TileGuard::Instance();  // before the street map can fetch a tile
     // Before the model, which takes Marble's user data folder as it is when it is made.
     const QString installError = InstallOfflineTheme();
+    TileGuard::Instance().StartSweep(Marble::MarbleDirs::localPath() + QStringLiteral("/maps/") +
+                                     QFileInfo(QLatin1String(kStreetMapTheme)).path());
     model_ = std::make_unique<Marble::MarbleModel>();
     model_->setWorkOffline(true);
     map_ = std::make_unique<Marble::MarbleMap>(model_.get());
@@ -175,7 +179,9 @@ void GlobeMap::ApplyTheme(const QString& themeId) {
     map_->setShowScaleBar(true);
     map_->setShowOverviewMap(true);
     map_->setShowCrosshairs(false);
-    map_->setShowGrid(false);
+    // Offline, at street scale the map is a plain field: the grid gives a moving trail a
+    // reference.
+    map_->setShowGrid(themeId != QLatin1String(kStreetMapTheme));
     SetRadius(map_->radius());  // within the new theme's zoom range
 }
 
@@ -197,6 +203,7 @@ void GlobeMap::LoadTownNames() {
 void GlobeMap::SetStreetMap(bool on) {
     if (on == streetMap_) return;
     if (on) {
+        TileGuard::Instance().AwaitSweep();  // nothing reads the tile cache before
         ApplyTheme(QLatin1String(kStreetMapTheme));
         if (MapThemeId() != QLatin1String(kStreetMapTheme)) return;  // not installed
         // Marble trims the cache to the limit when it starts watching it (and, during a run,
@@ -212,7 +219,21 @@ void GlobeMap::SetStreetMap(bool on) {
         LoadTownNames();  // the street map's theme took them along when it went
     }
     streetMap_ = on;
+    offlineInstead_ = false;
     attribution_->setVisible(on);
+    update();
+}
+
+void GlobeMap::ShowOfflineInstead(bool on) {
+    if (!streetMap_ || on == offlineInstead_) return;
+    offlineInstead_ = on;
+    ApplyTheme(QLatin1String(on ? kOfflineMapTheme : kStreetMapTheme));
+    if (on && MapThemeId() != QLatin1String(kOfflineMapTheme)) {
+        ApplyTheme(QLatin1String(kPlainMapTheme));
+    }
+    // Without the towns' names (reading them in is the larger part of the offline map's load):
+    // this comes unasked, while reports arrive.
+    attribution_->setVisible(!on);
     update();
 }
 

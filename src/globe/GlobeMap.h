@@ -83,6 +83,10 @@ class GlobeMap : public QWidget {
     // on disk to kTileCacheLimitKiB; off: the offline map, no network at all.
     void SetStreetMap(bool on);
     bool StreetMap() const { return streetMap_; }
+    // While the street map is on and its tiles cannot be had: the offline map in its place
+    // (`on`), or the street map again.
+    void ShowOfflineInstead(bool on);
+    bool ShowsOfflineInstead() const { return offlineInstead_; }
 
     QString MapThemeId() const;
     double CentreLongitude() const;  // degrees
@@ -134,6 +138,7 @@ class GlobeMap : public QWidget {
     std::unique_ptr<Marble::MarbleMap> map_;
     QLabel* attribution_ = nullptr;
     bool streetMap_ = false;
+    bool offlineInstead_ = false;
     bool shownOnce_ = false;
     Marble::RenderStatus loadedDrawingStatus_ = Marble::WaitingForData;
     std::function<QDateTime()> clock_;

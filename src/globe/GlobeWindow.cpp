@@ -1,16 +1,28 @@
 #include "globe/GlobeWindow.h"
 
+#include <marble/HttpDownloadManager.h>
+#include <marble/MarbleDirs.h>
+
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <numbers>
 
 #include "globe/GlobeMap.h"
+#include "globe/MapTheme.h"
+#include "globe/TileGuard.h"
 
 namespace vostrel {
 
@@ -58,6 +70,11 @@ GlobeWindow::GlobeWindow() {
         QStringLiteral("When the tracker's last position came; amber after 2 minutes "
                        "without one, red after 10"));
 
+    tileStatus_ = new QLabel(QLatin1String(kNoTilesText), this);
+    tileStatus_->setContentsMargins(6, 2, 6, 2);
+    tileStatus_->setStyleSheet(QStringLiteral("background: #f0a000; color: black;"));
+    tileStatus_->hide();
+
     map_ = new GlobeMap(this);
     connect(map_, &GlobeMap::FreshnessChanged, this, [this](const QString& text, auto freshness) {
         freshness_->setText(text);
@@ -81,7 +98,15 @@ GlobeWindow::GlobeWindow() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addLayout(controls);
+    layout->addWidget(tileStatus_);
     layout->addWidget(map_, 1);
+
+    connect(&TileGuard::Instance(), &TileGuard::TileFetched, this,
+            [this](bool ok) { TileFetched(ok); });
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, [this] { TryStreetMapAgain(); });
+    recheck_.setSingleShot(true);
+    connect(&recheck_, &QTimer::timeout, this, [this] { NoTiles(); });
 
     const auto zoom = [this](double steps) {
         if (map_ != nullptr) map_->Zoom(steps);
@@ -128,6 +153,74 @@ void GlobeWindow::SetStreetMap(bool on) {
         const QSignalBlocker quiet(streetMap_);
         streetMap_->setChecked(map_->StreetMap());
     }
+    tileStatus_->hide();
+    retry_.stop();
+    recheck_.stop();
+    lastTile_.invalidate();
+    failing_ = false;
+}
+
+void GlobeWindow::TileFetched(bool ok) {
+    if (map_ == nullptr || !map_->StreetMap()) return;
+    failing_ = !ok;
+    if (!ok) {
+        NoTiles();
+        return;
+    }
+    lastTile_.restart();
+    tileStatus_->hide();
+    retry_.stop();
+    map_->ShowOfflineInstead(false);
+}
+
+void GlobeWindow::NoTiles() {
+    if (map_ == nullptr || !map_->StreetMap() || !failing_ || map_->ShowsOfflineInstead()) return;
+    // A failed tile among others that come is a spoilt tile, not a street map without tiles:
+    // that is seen once none came for a while.
+    if (lastTile_.isValid() && lastTile_.elapsed() < kNoTilesAfterMs) {
+        recheck_.start(static_cast<int>(kNoTilesAfterMs - lastTile_.elapsed()));
+        return;
+    }
+    if (ViewCached()) return;  // the tiles kept on disk show
+    tileStatus_->show();
+    map_->ShowOfflineInstead(true);
+    retry_.start(kTilesRetryMs);
+}
+
+void GlobeWindow::TryStreetMapAgain() {
+    if (map_ == nullptr || !map_->ShowsOfflineInstead()) return;
+    retry_.start(kTilesRetryMs);
+    // The tile that failed last is asked for again, as the street map would: when it comes
+    // (the tile guard tells), the street map comes back. No switching to and fro before.
+    const QUrl tile = TileGuard::Instance().LastFailedTile();
+    if (!tile.isValid()) return;
+    if (probe_ == nullptr) probe_ = new QNetworkAccessManager(this);
+    QNetworkRequest request(tile);
+    request.setRawHeader(
+        "User-Agent", Marble::HttpDownloadManager::userAgent(QStringLiteral("Browser"),
+                                                             QStringLiteral("QNamNetworkPlugin")));
+    QNetworkReply* reply = probe_->get(request);
+    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+}
+
+bool GlobeWindow::ViewCached() const {
+    // The street map's tiles: 2^zoom a side, Mercator; the zoom whose tiles are drawn near
+    // their size.
+    const double zoom = std::log2(2 * std::numbers::pi * std::max(map_->Radius(), 1) / 256.0);
+    const double longitude = map_->CentreLongitude();
+    const double latitude =
+        std::clamp(map_->CentreLatitude(), -85.0, 85.0) * std::numbers::pi / 180;
+    const QString folder = QFileInfo(QLatin1String(kStreetMapTheme)).path();
+    for (int z = std::max(0, static_cast<int>(zoom) - 2); z <= static_cast<int>(zoom) + 1; ++z) {
+        const double n = std::exp2(z);
+        const auto x = static_cast<long>((longitude + 180) / 360 * n);
+        const auto y = static_cast<long>(
+            (1 - std::log(std::tan(latitude) + 1 / std::cos(latitude)) / std::numbers::pi) / 2 * n);
+        const QString tile =
+            QStringLiteral("maps/%1/%2/%3/%4.png").arg(folder).arg(z).arg(x).arg(y);
+        if (!Marble::MarbleDirs::path(tile).isEmpty()) return true;
+    }
+    return false;
 }
 
 }  // namespace vostrel

@@ -102,6 +102,7 @@ constexpr const char kThemeText[] = R"(<?xml version="1.0" encoding="UTF-8"?>
       <property name="borders"><value>true</value><available>true</available></property>
       <property name="waterbodies"><value>true</value><available>true</available></property>
       <property name="ice"><value>true</value><available>true</available></property>
+      <property name="coordinate-grid"><value>true</value><available>true</available></property>
     </settings>
   </document>
 </dgml>

@@ -1,6 +1,7 @@
 #include "tiles/LoopbackTileServer.h"
 
 #include <marble/MarbleDirs.h>
+#include <zlib.h>
 
 #include <QBuffer>
 #include <QColor>
@@ -61,10 +62,59 @@ const QByteArray& HugeImagePng() {
     return png;
 }
 
-QByteArray Header(qint64 length) {
-    QByteArray header = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n";
+// Inflates a thousandfold: 1,000 MB of zeros, gzip-compressed (made once, in about a second).
+const QByteArray& GzipBomb() {
+    static const QByteArray body = [] {
+        QByteArray out;
+        z_stream stream{};
+        deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+        const QByteArray zeros(1 << 20, '\0');
+        QByteArray chunk(1 << 16, '\0');
+        for (qint64 fed = 0; fed <= kGzipBombInflatedBytes; fed += zeros.size()) {
+            const bool last = fed == kGzipBombInflatedBytes;
+            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
+            stream.avail_in = last ? 0 : static_cast<uInt>(zeros.size());
+            do {
+                stream.next_out = reinterpret_cast<Bytef*>(chunk.data());
+                stream.avail_out = static_cast<uInt>(chunk.size());
+                deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+                out.append(chunk.constData(), chunk.size() - static_cast<int>(stream.avail_out));
+            } while (stream.avail_out == 0);
+        }
+        deflateEnd(&stream);
+        return out;
+    }();
+    return body;
+}
+
+// 1000x1000 px, drawn as 10 x 10 x 10 x 10 translucent squares of the whole size.
+}  // namespace
+
+QByteArray NestedSvgTile() {
+    QByteArray svg =
+        "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+        "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"1000\" height=\"1000\">\n<defs>\n"
+        "<rect id=\"l0\" width=\"1000\" height=\"1000\" fill=\"#3cbe3c\" fill-opacity=\"0.01\"/>\n";
+    for (int level = 1; level <= 4; ++level) {
+        svg += "<g id=\"l" + QByteArray::number(level) + "\">";
+        for (int i = 0; i < 10; ++i)
+            svg += "<use xlink:href=\"#l" + QByteArray::number(level - 1) + "\"/>";
+        svg += "</g>\n";
+    }
+    return svg + "</defs>\n<use xlink:href=\"#l4\"/>\n</svg>\n";
+}
+
+namespace {
+
+QByteArray Header(qint64 length, const QByteArray& extra = {}) {
+    QByteArray header = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n" + extra;
     if (length >= 0) header += "Content-Length: " + QByteArray::number(length) + "\r\n";
     return header + "Connection: close\r\n\r\n";
+}
+
+QByteArray Redirection(const QByteArray& location) {
+    return "HTTP/1.1 302 Found\r\nLocation: " + location +
+           "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 }
 
 // Sends `bytes` bytes of padding (endless when negative) after what was written, as the client
@@ -89,6 +139,7 @@ void LoopbackTileServer::SetReply(TileReply reply, int times) {
     reply_ = reply;
     replyTimes_ = times;
     if (reply == TileReply::HugeImage) HugeImagePng();  // made now, not while answering
+    if (reply == TileReply::GzipBomb) GzipBomb();
 }
 
 void LoopbackTileServer::DropConnections() {
@@ -106,6 +157,11 @@ LoopbackTileServer::LoopbackTileServer(quint16 port) {
             });
         }
     });
+}
+
+LoopbackTileServer::~LoopbackTileServer() {
+    // Its connections go with the listening server, after what they would tell here.
+    for (QTcpSocket* socket : server_.findChildren<QTcpSocket*>()) socket->disconnect(this);
 }
 
 void LoopbackTileServer::Answer(QTcpSocket* socket) {
@@ -148,10 +204,48 @@ void LoopbackTileServer::Answer(QTcpSocket* socket) {
             socket->write(Header(-1) + png);
             StreamPadding(socket, -1);
             return;
+        case TileReply::Redirect:
+            socket->write(Redirection(redirect_));
+            break;
+        case TileReply::RedirectLoop:
+            socket->write(Redirection("http://127.0.0.1:" + QByteArray::number(Port()) +
+                                      request.path.toLatin1()));
+            break;
+        case TileReply::Svg: {
+            const QByteArray svg = NestedSvgTile();
+            socket->write(Header(svg.size()) + svg);
+            break;
+        }
+        case TileReply::GzipBomb:
+            socket->write(Header(GzipBomb().size(), "Content-Encoding: gzip\r\n") + GzipBomb());
+            break;
+        case TileReply::Drip: {
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            socket->write(Header(kDripReplyBytes));
+            auto body = std::make_shared<QByteArray>(png.leftJustified(kDripReplyBytes, '\0'));
+            auto sent = std::make_shared<int>(0);
+            auto* drip = new QTimer(socket);
+            connect(drip, &QTimer::timeout, socket, [socket, body, sent, drip] {
+                if (*sent == body->size()) {
+                    drip->stop();
+                    socket->disconnectFromHost();
+                    return;
+                }
+                socket->write(body->constData() + (*sent)++, 1);
+                socket->flush();
+            });
+            drip->setTimerType(Qt::PreciseTimer);
+            drip->start(1);
+            return;
+        }
         case TileReply::Slow: {
             socket->write(Header(kSlowReplyBytes) + png.left(1));
+            auto body = std::make_shared<QByteArray>(png.leftJustified(kSlowReplyBytes, '\0'));
+            auto sent = std::make_shared<int>(1);
             auto* drip = new QTimer(socket);
-            connect(drip, &QTimer::timeout, socket, [socket] { socket->write("x", 1); });
+            connect(drip, &QTimer::timeout, socket, [socket, body, sent] {
+                if (*sent < body->size()) socket->write(body->constData() + (*sent)++, 1);
+            });
             drip->start(kSlowByteMs);
             return;
         }
