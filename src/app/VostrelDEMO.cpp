@@ -18,7 +18,7 @@
 #include "core/Version.h"
 #include "link/TrackerLink.h"
 #include "output/PositionFiles.h"
-#include "report/ReportCheck.h"
+#include "report/ReportFraming.h"
 #include "report/ReportIntake.h"
 
 // The window's resources live in a static library: register them explicitly (outside any
@@ -102,6 +102,8 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
             &TrackerLink::AcceptTracker);
     connect(link_.get(), &TrackerLink::ReportArrived, this, &VostrelDEMO::ReceiveReport);
     connect(link_.get(), &TrackerLink::sckAcceptClose, link_.get(), &TrackerLink::DropTracker);
+    connect(link_.get(), &TrackerLink::LastReportArrived, this, &VostrelDEMO::ReceiveLastReport);
+    connect(link_.get(), &TrackerLink::TrackerDropped, this, &VostrelDEMO::ShowLastNotice);
 }
 
 VostrelDEMO::~VostrelDEMO() = default;
@@ -158,7 +160,22 @@ void VostrelDEMO::StartTracking() {
 
 void VostrelDEMO::ReceiveReport(std::int16_t index, const std::string& report,
                                 std::uint64_t connection) {
-    intake_->ReceiveReport(report, [&] { link_->GoodReportFrom(index, connection); });
+    intake_->ReceiveReport(report, [&](std::string_view trackerId) {
+        link_->GoodReportFrom(index, connection, trackerId);
+    });
+}
+
+void VostrelDEMO::ReceiveLastReport(std::int16_t index, const std::string& report,
+                                    std::uint64_t connection) {
+    std::optional<std::string> notice =
+        intake_->HandleReport(report, [&](std::string_view trackerId) {
+            link_->GoodReportFrom(index, connection, trackerId);
+        });
+    if (notice && !lastNotice_) lastNotice_ = std::move(notice);
+}
+
+void VostrelDEMO::ShowLastNotice() {
+    if (lastNotice_) console_->Show(*std::exchange(lastNotice_, std::nullopt));
 }
 
 }  // namespace vostrel

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/Ports.h"
@@ -58,6 +59,11 @@ class VostrelDEMO : public QWidget {
     void StartTracking();
     // What the link read on one data arrival of slot `index`'s connection `connection`.
     void ReceiveReport(std::int16_t index, const std::string& report, std::uint64_t connection);
+    // What a connection sent last, still held back for its rest when it ended: handled before
+    // its disconnect line, its notice shown after it (ShowLastNotice), so it keeps no one out.
+    void ReceiveLastReport(std::int16_t index, const std::string& report,
+                           std::uint64_t connection);
+    void ShowLastNotice();
 
     ActivityLog* Text1 = nullptr;
     QPushButton* Command1 = nullptr;
@@ -81,6 +87,7 @@ class VostrelDEMO : public QWidget {
     std::unique_ptr<ReportIntake> intake_;
     std::unique_ptr<ReportFraming> framing_;
     std::unique_ptr<TrackerLink> link_;
+    std::optional<std::string> lastNotice_;
     bool loaded_ = false;
     bool activated_ = false;
     bool ended_ = false;
