@@ -102,8 +102,8 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
             &TrackerLink::AcceptTracker);
     connect(link_.get(), &TrackerLink::ReportArrived, this, &VostrelDEMO::ReceiveReport);
     connect(link_.get(), &TrackerLink::sckAcceptClose, link_.get(), &TrackerLink::DropTracker);
-    connect(link_.get(), &TrackerLink::LastReportArrived, this, &VostrelDEMO::ReceiveLastReport);
-    connect(link_.get(), &TrackerLink::TrackerDropped, this, &VostrelDEMO::ShowLastNotice);
+    connect(link_.get(), &TrackerLink::HeldReportArrived, this, &VostrelDEMO::ReceiveHeldReport);
+    connect(link_.get(), &TrackerLink::TrackerDropped, this, &VostrelDEMO::ShowHeldNotice);
 }
 
 VostrelDEMO::~VostrelDEMO() = default;
@@ -160,22 +160,26 @@ void VostrelDEMO::StartTracking() {
 
 void VostrelDEMO::ReceiveReport(std::int16_t index, const std::string& report,
                                 std::uint64_t connection) {
-    intake_->ReceiveReport(report, [&](std::string_view trackerId) {
-        link_->GoodReportFrom(index, connection, trackerId);
-    });
+    std::optional<std::string> notice = intake_->HandleReport(
+        report,
+        [&](std::string_view trackerId) { link_->GoodReportFrom(index, connection, trackerId); });
+    if (heldNotice_ && heldConnection_ == connection) ShowHeldNotice();
+    if (notice) console_->Show(*notice);
 }
 
-void VostrelDEMO::ReceiveLastReport(std::int16_t index, const std::string& report,
+void VostrelDEMO::ReceiveHeldReport(std::int16_t index, const std::string& report,
                                     std::uint64_t connection) {
-    std::optional<std::string> notice =
-        intake_->HandleReport(report, [&](std::string_view trackerId) {
-            link_->GoodReportFrom(index, connection, trackerId);
-        });
-    if (notice && !lastNotice_) lastNotice_ = std::move(notice);
+    std::optional<std::string> notice = intake_->HandleReport(
+        report,
+        [&](std::string_view trackerId) { link_->GoodReportFrom(index, connection, trackerId); });
+    if (notice && !heldNotice_) {
+        heldNotice_ = std::move(notice);
+        heldConnection_ = connection;
+    }
 }
 
-void VostrelDEMO::ShowLastNotice() {
-    if (lastNotice_) console_->Show(*std::exchange(lastNotice_, std::nullopt));
+void VostrelDEMO::ShowHeldNotice() {
+    if (heldNotice_) console_->Show(*std::exchange(heldNotice_, std::nullopt));
 }
 
 }  // namespace vostrel

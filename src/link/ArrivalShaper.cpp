@@ -10,13 +10,13 @@ std::size_t ArrivalShaper::ReadSize(std::string_view ahead, std::size_t pending)
     return boundary != std::string_view::npos && boundary > 0 ? boundary : kLargestRead;
 }
 
-std::vector<std::string> ArrivalShaper::Read(std::string data, TimePoint now) {
-    std::vector<std::string> arrivals;
+std::vector<ArrivalShaper::Arrival> ArrivalShaper::Read(std::string data, TimePoint now) {
+    std::vector<Arrival> arrivals;
     bool joined = false;
     if (!held_.empty()) {
         if (framing_.BeginsReport(data)) {
             // The held report is over: a new one begins. It goes on alone, first.
-            arrivals.push_back(std::exchange(held_, {}));
+            arrivals.push_back(Arrival{std::exchange(held_, {}), true});
         } else {
             data.insert(0, std::exchange(held_, {}));
             joined = true;
@@ -29,7 +29,7 @@ std::vector<std::string> ArrivalShaper::Read(std::string data, TimePoint now) {
         held_ = data.substr(data.size() - tail);
         data.resize(data.size() - tail);
     }
-    if (!data.empty()) arrivals.push_back(std::move(data));
+    if (!data.empty()) arrivals.push_back(Arrival{std::move(data), false});
     return arrivals;
 }
 

@@ -34,8 +34,14 @@ class ArrivalShaper {
     // pending bytes, so a "$" just past the part still counts), or kLargestRead when it has
     // none.
     std::size_t ReadSize(std::string_view ahead, std::size_t pending) const;
+    // What goes on to report intake. `heldAlone`: a report held back for its rest that goes on
+    // as it is, because the next read began a new report.
+    struct Arrival {
+        std::string text;
+        bool heldAlone = false;
+    };
     // One read of the connection at `now`: the arrivals that go on now, in order.
-    std::vector<std::string> Read(std::string data, TimePoint now);
+    std::vector<Arrival> Read(std::string data, TimePoint now);
     // When the report held back goes on as it is; none when nothing is held.
     std::optional<TimePoint> HeldUntil() const;
     // The report held back, now no longer held (its time is up, or its connection ended);

@@ -62,9 +62,9 @@ void TrackerLink::ReadArrival(std::int16_t index) {
 // Arrivals go on in the order they were read, also when a notice of one lets later reads run
 // nested: whoever hands over takes the queue from its front.
 void TrackerLink::HandOver(std::int16_t index, std::uint64_t connection,
-                           std::vector<std::string> arrivals) {
+                           std::vector<ArrivalShaper::Arrival> arrivals) {
     StartHeldTimer();
-    for (std::string& arrival : arrivals) {
+    for (ArrivalShaper::Arrival& arrival : arrivals) {
         queue_.push_back(Queued{index, connection, std::move(arrival)});
     }
     HandOverQueued();
@@ -74,7 +74,11 @@ void TrackerLink::HandOverQueued() {
     while (!queue_.empty()) {
         Queued next = std::move(queue_.front());
         queue_.pop_front();
-        emit ReportArrived(next.index, next.arrival, next.connection);
+        if (next.arrival.heldAlone) {
+            emit HeldReportArrived(next.index, next.arrival.text, next.connection);
+        } else {
+            emit ReportArrived(next.index, next.arrival.text, next.connection);
+        }
     }
 }
 
@@ -84,8 +88,8 @@ void TrackerLink::StartHeldTimer() {
         heldTimer_.stop();
         return;
     }
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(*until - ArrivalShaper::TimePoint::clock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        *until - ArrivalShaper::TimePoint::clock::now());
     heldTimer_.start(std::max(left, std::chrono::milliseconds(0)));
 }
 
@@ -95,8 +99,8 @@ void TrackerLink::HandOverHeld() {
     std::string held = shaper_.TakeHeld();
     const AcceptSocket& element = *sckAccept.at(1);
     if (held.empty() || !element.HasConnection()) return;
-    std::vector<std::string> arrivals;
-    arrivals.push_back(std::move(held));
+    std::vector<ArrivalShaper::Arrival> arrivals;
+    arrivals.push_back(ArrivalShaper::Arrival{std::move(held), false});
     HandOver(1, element.Connection(), std::move(arrivals));
 }
 
@@ -159,8 +163,13 @@ void TrackerLink::AcceptTracker(std::int32_t requestId) {
         }
         return;
     }
-    takeover_ = Takeover{requestId, holder.Connection(), holder.BytesRead() + holder.PendingBytes(),
-                         holder.HasEnded(),  false, address, {}};
+    takeover_ = Takeover{requestId,
+                         holder.Connection(),
+                         holder.BytesRead() + holder.PendingBytes(),
+                         holder.HasEnded(),
+                         false,
+                         address,
+                         {}};
     ContinueTakeover();
 }
 
@@ -198,9 +207,13 @@ void TrackerLink::Decided(WaitingRequest* decided) {
     const AcceptSocket& holder = *sckAccept.at(1);
     if (good && !takeover_ && GetFreeSocket() == 0 && holder.HasConnection() &&
         !holderId_.empty() && first.trackerId == holderId_) {
-        takeover_ = Takeover{request->RequestId(), holder.Connection(),
-                             holder.BytesRead() + holder.PendingBytes(), holder.HasEnded(), true,
-                             request->Address(), request->Received()};
+        takeover_ = Takeover{request->RequestId(),
+                             holder.Connection(),
+                             holder.BytesRead() + holder.PendingBytes(),
+                             holder.HasEnded(),
+                             true,
+                             request->Address(),
+                             request->Received()};
         ContinueTakeover();
         return;
     }
@@ -266,7 +279,14 @@ void TrackerLink::ContinueTakeover() {
         if (!takeover.ended && !takeover.recognised) {
             fairness_.NoteLetGo(holder.RemoteHostIP().toStdString(), clock_.Now());
         }
+        // Its end is handled now; what it left to say (a held report's notice) waits until
+        // the request is taken.
+        takingOver_ = true;
         holder.RaiseClose();
+        takingOver_ = false;
+        Take(takeover.requestId, takeover.received);
+        emit TrackerDropped(1);
+        return;
     }
     Take(takeover.requestId, takeover.received);
 }
@@ -298,15 +318,16 @@ void TrackerLink::DropTracker(std::int16_t index) {
     if (index == 1 && element.HasConnection()) {
         heldTimer_.stop();
         const std::string held = shaper_.TakeHeld();
-        if (!held.empty()) emit LastReportArrived(index, held, connection);
-        if (holderId_.empty()) fairness_.NoteEmpty(element.RemoteHostIP().toStdString(), clock_.Now());
+        if (!held.empty()) emit HeldReportArrived(index, held, connection);
+        if (holderId_.empty())
+            fairness_.NoteEmpty(element.RemoteHostIP().toStdString(), clock_.Now());
         holderId_.clear();
     }
     AcceptSlotBusy[index] = kFree;
     log_.Append("Tracker " + element.RemoteHostIP().toStdString() + " disconnected.\r\n");
     element.Close();
     if (takeover_) ContinueTakeover();
-    emit TrackerDropped(index);
+    if (!takingOver_) emit TrackerDropped(index);
 }
 
 }  // namespace vostrel

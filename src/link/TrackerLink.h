@@ -66,7 +66,7 @@ class TrackerLink : public QObject {
     // from the tracker `trackerId` (its field 0).
     void GoodReportFrom(std::int16_t index, std::uint64_t connection, std::string_view trackerId);
     // Close of the connection in slot `index`: what it sent last and is still held back for
-    // its rest goes on (LastReportArrived), then the slot is freed, the line logged and the
+    // its rest goes on (HeldReportArrived), then the slot is freed, the line logged and the
     // element closed; TrackerDropped follows.
     void DropTracker(std::int16_t index);
 
@@ -91,10 +91,10 @@ class TrackerLink : public QObject {
     // by ArrivalShaper (a report still on its way at the end of a read is held back for its
     // rest, for at most kHoldUnfinished; then it goes on as it is).
     void ReportArrived(std::int16_t index, const std::string& report, std::uint64_t connection);
-    // What the connection sent last, held back for its rest when it ended: handed over before
-    // the disconnect line; its notice waits for TrackerDropped.
-    void LastReportArrived(std::int16_t index, const std::string& report,
-                           std::uint64_t connection);
+    // A report held back for its rest that goes on as it is because a new report began after
+    // it, or because its connection ended (then before the disconnect line): its notice waits
+    // for the next ReportArrived of the slot or for TrackerDropped, so it holds up nothing.
+    void HeldReportArrived(std::int16_t index, const std::string& report, std::uint64_t connection);
     // The close of slot `index`'s connection.
     void sckAcceptClose(std::int16_t index);
     // DropTracker has handled a close of slot `index`.
@@ -103,7 +103,8 @@ class TrackerLink : public QObject {
   private:
     void CreateElement(std::int16_t index);
     void ReadArrival(std::int16_t index);
-    void HandOver(std::int16_t index, std::uint64_t connection, std::vector<std::string> arrivals);
+    void HandOver(std::int16_t index, std::uint64_t connection,
+                  std::vector<ArrivalShaper::Arrival> arrivals);
     void HandOverQueued();
     void StartHeldTimer();
     void FailToStart(const std::string& reason);
@@ -127,7 +128,7 @@ class TrackerLink : public QObject {
     struct Queued {
         std::int16_t index;
         std::uint64_t connection;
-        std::string arrival;
+        ArrivalShaper::Arrival arrival;
     };
 
     ActivityLogPort& log_;
@@ -149,6 +150,7 @@ class TrackerLink : public QObject {
     std::string holderId_;
     std::vector<std::unique_ptr<WaitingRequest>> waiting_;
     std::chrono::milliseconds waitLimit_ = kWaitLimit;
+    bool takingOver_ = false;  // a takeover ends the holder: TrackerDropped after the take
 };
 
 }  // namespace vostrel

@@ -44,8 +44,10 @@ ReportFramingPort::FirstReport ReportFraming::ReadFirstReport(std::string_view d
     FirstReport first;
     const std::size_t end = data.find(kReportEnd);
     if (end == std::string_view::npos) {
-        const bool mayStillCome = data.empty() || (BeginsReport(data) && data.size() < kLongestReport);
-        first.verdict = mayStillCome ? FirstReport::Verdict::OnItsWay : FirstReport::Verdict::NotGood;
+        const bool mayStillCome =
+            data.empty() || (BeginsReport(data) && data.size() < kLongestReport);
+        first.verdict =
+            mayStillCome ? FirstReport::Verdict::OnItsWay : FirstReport::Verdict::NotGood;
         return first;
     }
     // The report as intake will see it: cut from what follows only by the next report's start.

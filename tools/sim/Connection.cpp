@@ -61,7 +61,8 @@ int ConnectOne(const addrinfo& address, double timeoutSeconds, const std::string
     if (!source.empty()) {
         sockaddr_in local{};
         local.sin_family = AF_INET;
-        if (address.ai_family != AF_INET || ::inet_pton(AF_INET, source.c_str(), &local.sin_addr) != 1 ||
+        if (address.ai_family != AF_INET ||
+            ::inet_pton(AF_INET, source.c_str(), &local.sin_addr) != 1 ||
             ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
             error = address.ai_family != AF_INET ? EAFNOSUPPORT : errno == 0 ? EINVAL : errno;
             ::close(fd);
