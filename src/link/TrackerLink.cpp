@@ -199,7 +199,8 @@ void TrackerLink::WaitOrRefuse(std::int32_t requestId, const std::string& addres
 void TrackerLink::Decided(WaitingRequest* decided) {
     const auto found = std::find_if(waiting_.begin(), waiting_.end(),
                                     [decided](const auto& w) { return w.get() == decided; });
-    if (found == waiting_.end()) return;  // it made way for another one meanwhile
+    // It made way for another one meanwhile (which may even live at its address).
+    if (found == waiting_.end() || !(*found)->IsDecided()) return;
     const std::unique_ptr<WaitingRequest> request = std::move(*found);
     waiting_.erase(found);
     const ReportFramingPort::FirstReport first = request->First();

@@ -35,6 +35,7 @@ class WaitingRequest : public QObject {
     // What the peer sent while it waited.
     const std::string& Received() const { return received_; }
     ReportFramingPort::FirstReport First() const { return framing_.ReadFirstReport(received_); }
+    bool IsDecided() const { return decided_; }
     // Stops watching the connection (before it is taken or refused, or for good).
     void Stop();
 
