@@ -79,8 +79,6 @@ class TrackerLink : public QObject {
     void SetYield(std::function<void()> yield) { yield_ = std::move(yield); }
     // For tests: how long a request waits outside the busy slot at most.
     void SetWaitLimit(std::chrono::milliseconds limit) { waitLimit_ = limit; }
-    // The requests waiting outside the slot now.
-    std::size_t WaitingCount() const { return waiting_.size(); }
 
     ListenSocket sckListen;
     std::vector<std::unique_ptr<AcceptSocket>> sckAccept;
