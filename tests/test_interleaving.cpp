@@ -1,8 +1,10 @@
 // Random schedules of what trackers, the operator and time can do to the link and the intake,
 // checked against a small model: every good report that was handled is saved exactly once, in
-// the order its connection sent it, and one connection at a time holds the slot. The schedule
-// runs from a timer, so it goes on while notices hold the window in nested event loops.
-// VOSTREL_SEED=n replays one schedule.
+// the order its connection sent it, and one connection at a time holds the slot; a tracker whose
+// link died silently and that comes back on a new connection takes the slot over, a stranger is
+// refused while the tracker reports, a tracker that retries gets the free slot, and a fragment
+// never swallows the report after it. The schedule runs from a timer, so it goes on while
+// notices hold the window in nested event loops. VOSTREL_SEED=n replays one schedule.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,15 +26,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Report `id`: a good report whose track log line names it, and its line.
+// Report `id` of tracker `tracker`: a good report whose track log line names it, and its line.
 std::string LongitudeField(int id) {
     char field[32];
     std::snprintf(field, sizeof field, "E000%02u.%04u", static_cast<unsigned>(id) / 10000 % 60,
                   static_cast<unsigned>(id) % 10000);
     return field;
 }
-std::string GoodReport(int id) {
-    return "$1,1,1,1,1," + LongitudeField(id) + ",N1000.0000,1,1,1,1!";
+std::string GoodReport(int id, int tracker) {
+    return "$" + std::to_string(tracker) + ",1,1,1,1," + LongitudeField(id) +
+           ",N1000.0000,1,1,1,1!";
 }
 std::string TrackLine(int id) {
     return TrackLogLine(ConvertLatitude("N1000.0000"), ConvertLongitude(LongitudeField(id)));
@@ -41,6 +44,7 @@ std::string TrackLine(int id) {
 struct Client {
     int fd = -1;
     std::string address;
+    int tracker = 0;        // its id, field 0 of its reports
     std::vector<int> sent;  // good report ids, in the order sent
     std::string rest;       // the second part of a report sent in two
 };
@@ -51,6 +55,15 @@ class Schedule {
         t.clock.now = ClockPort::TimePoint{} + std::chrono::hours(1);
         QObject::connect(&t.window->Link(), &TrackerLink::ReportArrived, &t.window->Link(),
                          [this](std::int16_t, const std::string&, std::uint64_t) { OnArrival(); });
+        // Runs once the server has handled a request (after its own handler): a takeover's
+        // hand-over is counted from here, so no scheduling of the client's sends can stretch it.
+        QObject::connect(&t.window->Link().sckListen, &ListenSocket::ConnectionRequest,
+                         &t.window->Link(), [this](std::int32_t) {
+                             if (flood_ > 0 && arrivalsAtRequest_ < 0)
+                                 arrivalsAtRequest_ = arrivals_;
+                         });
+        // Requests the busy slot refuses wait outside it only briefly here.
+        t.window->Link().SetWaitLimit(std::chrono::milliseconds(100));
     }
 
     // One step a tick; false once the schedule has ended or failed.
@@ -64,6 +77,7 @@ class Schedule {
             }
             waiting_ = nullptr;
             if (afterWait_) std::exchange(afterWait_, nullptr)();
+            if (waiting_) return true;  // the step goes on with another wait
         }
         if (steps_ == kSteps) return Finish();
         ++steps_;
@@ -79,9 +93,11 @@ class Schedule {
 
     void Step() {
         const int roll = std::uniform_int_distribution<int>(0, 99)(random_);
-        if (!holder_) return Connect(roll < 5);
-        if (roll < 40) return Send();
-        if (roll < 50) return Connect(roll < 45);
+        if (!holder_) return roll < 30 && !refused_.empty() ? Retry() : Connect(roll < 5);
+        if (roll < 36) return Send();
+        if (roll < 44) return Connect(roll < 40);
+        if (roll < 48) return ComeBack(roll < 46);
+        if (roll < 52) return Retry();
         if (roll < 55) return Leave(false);
         if (roll < 58) return Leave(true);
         if (roll < 70) return Hold(true);
@@ -89,78 +105,149 @@ class Schedule {
         *t_.clock.now += std::chrono::seconds(std::array{10, 60, 125}[roll % 3]);
     }
 
-    // A new tracker connects; `sendAtOnce`: it sends a report before it knows whether it was
-    // taken. A takeover of an idle or ended holder is checked to hand over only what was
-    // pending: the holder keeps sending for as long as it is read.
+    // The holder's link dies silently (its connection stays open, unused) and its tracker comes
+    // back on a new connection, from a new address or its own, sending its next report at once.
+    // Once the holder has a good report handled, the new connection takes the slot over.
+    void ComeBack(bool sameAddress) {
+        auto dead = holder_;
+        if (!dead->rest.empty()) return Send();  // finish the report in two first
+        auto client = std::make_shared<Client>();
+        everyClient_.push_back(client);
+        client->tracker = dead->tracker;
+        client->address =
+            sameAddress ? dead->address : "127.0." + std::to_string(++clients_) + ".1";
+        Connect(client, true, !Unlogged(*dead).empty() || dead->sent.empty() ? "" : dead->address);
+    }
+
+    // A tracker that was refused tries again with its next report, from its address.
+    void Retry() {
+        if (refused_.empty()) return Connect(true);
+        const auto earlier = refused_[static_cast<std::size_t>(
+            std::uniform_int_distribution<int>(0, static_cast<int>(refused_.size()) - 1)(random_))];
+        auto client = std::make_shared<Client>();
+        everyClient_.push_back(client);
+        client->tracker = earlier->tracker;
+        client->address = earlier->address;
+        Connect(client, true);
+    }
+
     void Connect(bool sendAtOnce) {
         auto client = std::make_shared<Client>();
         everyClient_.push_back(client);
+        client->tracker = ++clients_;
+        client->address = "127.0." + std::to_string(clients_) + ".1";
+        Connect(client, sendAtOnce);
+    }
+
+    // A tracker connects; `sendAtOnce`: it sends a report before it knows whether it was
+    // taken. A takeover of an idle or ended holder is checked to hand over only what was
+    // pending: the holder keeps sending for as long as it is read. `comesBackTo`: the address
+    // of the holder whose tracker this is, when it has a good report handled.
+    void Connect(const std::shared_ptr<Client>& client, bool sendAtOnce,
+                 const std::string& comesBackTo = "") {
         Client& newcomer = *client;
-        newcomer.address = "127.0." + std::to_string(++clients_) + ".1";
-        const bool takeover = holder_ && HolderMayYield();
-        if (takeover && !holding_ && notices_.OpenNow() == 0 && Unlogged(*holder_).empty()) {
+        // The log has no connect line of this address yet, or counts them from here.
+        const std::string connectLine = "Tracker " + newcomer.address + " connected.\r\n";
+        const std::size_t connectsBefore = Count(connectLine);
+        const bool yields = holder_ && HolderMayYield();
+        const bool free = SlotFree();
+        const std::string yielding = yields ? holder_->address : "";
+        const bool recognised = holder_ && !yields && !comesBackTo.empty();
+        const bool stranger =
+            holder_ && !yields && comesBackTo.empty() && newcomer.tracker != holder_->tracker;
+        if (yields && !holding_ && notices_.OpenNow() == 0 && Unlogged(*holder_).empty()) {
             flood_ = 100;
             test::SendAll(holder_->fd, "~~");
-            arrivalsAtRequest_ = arrivals_;
         }
         newcomer.fd = t_.Connect(newcomer.address.c_str());
         if (newcomer.fd < 0) return Fail("connect failed");
-        if (sendAtOnce) SendGood(newcomer, NextId());
-        WaitFor("the fate of " + client->address, [this, client] {
-            return Logged("Tracker " + client->address + " connected.\r\n") ||
-                   test::PeerClosed(client->fd, 0);
+        if (sendAtOnce) SendGood(newcomer, NextId(newcomer.tracker));
+        WaitFor("the fate of " + client->address, [this, client, connectLine, connectsBefore] {
+            return Count(connectLine) > connectsBefore || test::PeerClosed(client->fd, 0);
         });
-        afterWait_ = [this, client] {
+        afterWait_ = [this, client, connectLine, connectsBefore, free, recognised, stranger,
+                      yielding] {
             if (flood_ > 0 || arrivalsAtRequest_ >= 0) {
                 flood_ = 0;
-                if (arrivals_ - arrivalsAtRequest_ > 4) {
+                if (arrivalsAtRequest_ >= 0 && arrivals_ - arrivalsAtRequest_ > 4) {
                     Fail("a takeover handed over " +
                          std::to_string(arrivals_ - arrivalsAtRequest_) + " arrivals");
                 }
                 arrivalsAtRequest_ = -1;
             }
-            if (holder_ && Logged("Tracker " + holder_->address + " disconnected.\r\n")) {
+            if (holder_ &&
+                Count("Tracker " + holder_->address + " disconnected.\r\n") > holderDisconnects_) {
+                if (!yielding.empty()) letGo_.insert(yielding);
                 Gone(*holder_);
                 holder_.reset();
             }
-            if (Logged("Tracker " + client->address + " connected.\r\n")) {
+            // A request that would take over its own address's idle connection lets it go.
+            if (!yielding.empty() && yielding == client->address) letGo_.insert(yielding);
+            const bool taken = Count(connectLine) > connectsBefore;
+            if (taken) {
                 if (holder_) return Fail("two trackers hold the slot");
+                if (stranger) return Fail("a stranger took the slot from a reporting tracker");
                 holder_ = client;
+                holderDisconnects_ = Count("Tracker " + client->address + " disconnected.\r\n");
             } else {
+                if (recognised) return Fail("a tracker coming back was refused");
+                if (free && !letGo_.count(client->address)) {
+                    return Fail("a tracker was refused the free slot");
+                }
                 Gone(*client);
+                refused_.push_back(client);
             }
         };
     }
 
     void Send() {
         Client& c = *holder_;
-        const int kind = std::uniform_int_distribution<int>(0, 4)(random_);
-        const int id = NextId();
+        const int kind = std::uniform_int_distribution<int>(0, 5)(random_);
+        const int id = NextId(c.tracker);
         std::string first;           // the arrival's first piece, logged once handling has begun
         std::string whole = "\x01";  // a report that may arrive joined instead
         if (!c.rest.empty()) {
             first = c.rest;
-            whole = GoodReport(c.sent.back());
+            whole = Good(c.sent.back());
             test::SendAll(c.fd, std::exchange(c.rest, {}));
         } else if (kind == 0) {
             first = SendGood(c, id);
         } else if (kind == 1) {
             first = "$bad" + std::to_string(id) + "!";
             c.sent.push_back(id);
-            test::SendAll(c.fd, first + GoodReport(id));
+            test::SendAll(c.fd, first + Good(id));
         } else if (kind == 2) {
-            const int second = NextId();
-            first = GoodReport(id);
+            const int second = NextId(c.tracker);
+            first = Good(id);
             c.sent.push_back(id);
             c.sent.push_back(second);
-            test::SendAll(c.fd, first + GoodReport(second));
+            test::SendAll(c.fd, first + Good(second));
         } else if (kind == 3) {
-            first = GoodReport(id);
+            first = Good(id);
             c.sent.push_back(id);
             test::SendAll(c.fd, first + "$junk" + std::to_string(id) + ",!");
+        } else if (kind == 5) {
+            // A fragment, and once the server has read it, a whole report: the report is
+            // handled whole, on its own.
+            const std::string fragment = "$frag" + std::to_string(id);
+            AcceptSocket& element = *t_.window->Link().sckAccept.at(1);
+            const std::uint64_t readBefore = element.BytesRead();
+            test::SendAll(c.fd, fragment);
+            auto holder = holder_;
+            WaitFor("the read of " + fragment, [this, holder, &element, readBefore] {
+                return element.BytesRead() != readBefore || holder != holder_;
+            });
+            afterWait_ = [this, holder, id] {
+                if (holder != holder_) return;
+                const std::string report = SendGood(*holder, id);
+                WaitFor("the report after a fragment", [this, holder, report] {
+                    return Logged(" " + report + "\r\n") || holder != holder_;
+                });
+            };
+            return;
         } else {
             // A report in two parts, the second with the next send.
-            const std::string report = GoodReport(id);
+            const std::string report = Good(id);
             c.sent.push_back(id);
             first = report.substr(0, 20);
             c.rest = report.substr(20);
@@ -180,14 +267,16 @@ class Schedule {
         } else {
             ::shutdown(holder->fd, SHUT_WR);
         }
-        // A report still held back is handled first; its notice may be held open.
-        WaitFor("the end of " + holder->address, [this, holder] {
-            return Logged("Tracker " + holder->address + " disconnected.\r\n") ||
-                   (holding_ && notices_.OpenNow() > 0);
+        // What it sent before is handled first; a notice of it may be held open.
+        const std::string line = "Tracker " + holder->address + " disconnected.\r\n";
+        const std::size_t before = holderDisconnects_;
+        WaitFor("the end of " + holder->address, [this, line, before] {
+            return Count(line) > before || (holding_ && notices_.OpenNow() > 0);
         });
-        afterWait_ = [this, holder] {
+        afterWait_ = [this, holder, line, before] {
             Gone(*holder);
             if (holder_ == holder) holder_.reset();
+            leaving_ = {line, before};
         };
     }
 
@@ -204,7 +293,7 @@ class Schedule {
         const std::string log = t_.Log();
         const std::string trackLog = t_.TrackLog();
         for (const auto& [id, line] : lines_) {
-            const bool logged = log.find(" " + GoodReport(id) + "\r\n") != std::string::npos;
+            const bool logged = log.find(" " + Good(id) + "\r\n") != std::string::npos;
             const bool saved = trackLog.find(line) != std::string::npos;
             if (logged != saved) {
                 Fail("report " + std::to_string(id) +
@@ -270,13 +359,14 @@ class Schedule {
 
     std::string SendGood(Client& c, int id) {
         c.sent.push_back(id);
-        const std::string report = GoodReport(id);
+        const std::string report = Good(id);
         test::SendAll(c.fd, report);
         return report;
     }
 
-    int NextId() {
+    int NextId(int tracker) {
         const int id = ++lastId_;
+        trackerOf_[id] = tracker;
         lines_[id] = TrackLine(id);
         ids_[lines_[id]] = id;
         return id;
@@ -285,7 +375,7 @@ class Schedule {
     std::vector<int> Unlogged(const Client& c) const {
         std::vector<int> unlogged;
         for (int id : c.sent) {
-            if (!Logged(" " + GoodReport(id) + "\r\n")) unlogged.push_back(id);
+            if (!Logged(" " + Good(id) + "\r\n")) unlogged.push_back(id);
         }
         return unlogged;
     }
@@ -300,7 +390,22 @@ class Schedule {
         notices_.SetDismiss(!hold);
     }
 
+    std::string Good(int id) const { return GoodReport(id, trackerOf_.at(id)); }
+
     bool Logged(const std::string& text) const { return t_.Log().find(text) != std::string::npos; }
+    std::size_t Count(const std::string& text) const {
+        const std::string log = t_.Log();
+        std::size_t count = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos;
+             at = log.find(text, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+    // Whether the slot is free for sure: no holder, and the last one's end was logged.
+    bool SlotFree() const {
+        return !holder_ && (leaving_.first.empty() || Count(leaving_.first) > leaving_.second);
+    }
 
     void WaitFor(std::string what, std::function<bool()> done) {
         waitingFor_ = std::move(what);
@@ -309,7 +414,11 @@ class Schedule {
     }
 
     void Fail(const std::string& why) {
-        if (failure_.empty()) failure_ = "step " + std::to_string(steps_) + ": " + why;
+        if (failure_.empty()) {
+            const std::string log = t_.Log();
+            failure_ = "step " + std::to_string(steps_) + ": " + why + "\nthe log's end:\n" +
+                       log.substr(log.size() > 1500 ? log.size() - 1500 : 0);
+        }
         Hold(false);
     }
 
@@ -317,8 +426,13 @@ class Schedule {
     test::WindowFixture& t_;
     test::NoticeWatcher notices_{true};
     std::shared_ptr<Client> holder_;
+    std::size_t holderDisconnects_ = 0;  // the holder's address's disconnect lines before it held
+    std::pair<std::string, std::size_t> leaving_;  // the last holder's disconnect line, and before
+    std::vector<std::shared_ptr<Client>> refused_;
+    std::set<std::string> letGo_;  // addresses whose idle connection was let go
     std::vector<std::shared_ptr<Client>> everyClient_;
     std::map<int, std::string> lines_;
+    std::map<int, int> trackerOf_;
     std::map<std::string, int> ids_;
     int lastId_ = 0;
     int clients_ = 0;

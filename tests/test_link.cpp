@@ -299,7 +299,7 @@ TEST(TrackerLink, AcceptedConnectionsUseShortKeepAlive) {
 }
 
 // A report that reaches the server in two reads is joined; an unfinished one that gets no
-// rest within a second goes on as it is.
+// rest within a second, or that a new report follows, goes on as it is.
 TEST(TrackerLink, AReportCutByAReadIsJoinedWithItsRest) {
     WindowFixture t;
     ASSERT_TRUE(t.Start());
@@ -317,7 +317,22 @@ TEST(TrackerLink, AReportCutByAReadIsJoinedWithItsRest) {
     ASSERT_TRUE(test::WaitFor([&] { return notices.seen.size() == 1; }, 5000));
     EXPECT_EQ(notices.seen[0].text.toStdString(), "Illegal string count.4");
     EXPECT_EQ(t.TrackLog(), kTrackLine);
+
+    // A fragment followed by a new report goes on alone, first; the report is saved.
+    test::SendAll(client, "$1,2,3");
+    QTest::qWait(300);
+    test::SendAll(client, kReport);
+    ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine + kTrackLine; }));
+    ASSERT_TRUE(test::WaitFor([&] { return notices.seen.size() == 2; }));
+    EXPECT_EQ(notices.seen[1].text.toStdString(), "Packet too small.");
+    // A fragment still held at the close is logged before the disconnect line.
+    test::SendAll(client, "$1,2,3");
+    QTest::qWait(100);
     ::close(client);
+    ASSERT_TRUE(t.LogHas("disconnected.\r\n"));
+    const std::string log = t.Log();
+    EXPECT_LT(log.rfind(" $1,2,3\r\n"), log.find("disconnected.\r\n"));
+    EXPECT_TRUE(test::WaitFor([&] { return notices.seen.size() == 3; }));
 }
 
 // One address holds an idle connection and churns new ones; a tracker on another address,
@@ -327,6 +342,8 @@ TEST(TrackerLink, AChurningPeerCannotLockATrackerOut) {
     WindowFixture t;
     auto& now = t.HandClock();
     test::NoticeWatcher notices;
+    // Requests the busy slot refuses wait outside it only briefly here: the peer sends nothing.
+    t.window->Link().SetWaitLimit(std::chrono::milliseconds(20));
     const int idle = t.StartAndConnect("127.0.0.2");
     ASSERT_GE(idle, 0);
     int tracker = -1;

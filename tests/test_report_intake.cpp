@@ -204,7 +204,7 @@ TEST(ReportIntake, ReportsThatArriveTogetherAreEachHandled) {
         SCOPED_TRACE(c.arrival);
         Intake t;
         int good = 0;
-        t.intake.ReceiveReport(c.arrival, [&] { ++good; });
+        t.intake.ReceiveReport(c.arrival, [&](std::string_view) { ++good; });
         EXPECT_EQ(t.op.logText, c.log);
         EXPECT_EQ(t.op.Notices(), c.notices);
         EXPECT_EQ(t.TrackLog(), c.trackLog);

@@ -384,14 +384,19 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(none.options.interval, 2.0);
     EXPECT_FALSE(none.options.count.has_value());
     EXPECT_EQ(none.options.badEvery, 0);
-    EXPECT_FALSE(none.options.crlf || none.options.reconnect);
+    EXPECT_FALSE(none.options.crlf || none.options.reconnect || none.options.newAddress ||
+                 none.options.retry);
+    EXPECT_EQ(none.options.dropEvery, 0);
     EXPECT_EQ(none.options.imei.size(), 15u);
     EXPECT_TRUE(none.options.gpxPath.empty());
 
-    const CommandLine all =
-        ParseCommandLine({"--host", "[::1]", "--port=5001", "--gpx", "a.gpx", "--interval", "0.25",
-                          "--count", "40", "--bad-every=4", "--crlf", "--reconnect", "--imei",
-                          "490154203237518", "--timeout", "1.5"});
+    const CommandLine all = ParseCommandLine({"--host",        "[::1]",           "--port=5001",
+                                              "--gpx",         "a.gpx",           "--interval",
+                                              "0.25",          "--count",         "40",
+                                              "--bad-every=4", "--crlf",          "--reconnect",
+                                              "--imei",        "490154203237518", "--timeout",
+                                              "1.5",           "--drop-every",    "20",
+                                              "--new-address", "--retry"});
     ASSERT_EQ(all.action, CommandLine::Action::kRun) << all.error;
     EXPECT_EQ(all.options.host, "::1");
     EXPECT_EQ(all.options.port, 5001);
@@ -402,6 +407,8 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_TRUE(all.options.crlf && all.options.reconnect);
     EXPECT_EQ(all.options.imei, "490154203237518");
     EXPECT_EQ(all.options.timeout, 1.5);
+    EXPECT_EQ(all.options.dropEvery, 20);
+    EXPECT_TRUE(all.options.newAddress && all.options.retry);
     EXPECT_EQ(ParseCommandLine({"--interval", "0"}).options.interval, 0.0);
 
     EXPECT_EQ(ParseCommandLine({"--port", "1", "--port=2"}).options.port, 2);  // the last one
@@ -410,7 +417,8 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(ParseCommandLine({"--version"}).action, CommandLine::Action::kVersion);
     const std::string help = HelpText();
     for (const char* option : {"--host", "--port", "--gpx", "--interval", "--count", "--bad-every",
-                               "--crlf", "--reconnect", "--imei", "--timeout", "--help"}) {
+                               "--crlf", "--reconnect", "--drop-every", "--new-address", "--retry",
+                               "--imei", "--timeout", "--help"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
 }
@@ -429,6 +437,7 @@ TEST(SimOptions, BadValuesAreErrors) {
         {{"--interval", "1e3"}, "--interval"},
         {{"--count", "0"}, "--count"},
         {{"--bad-every", "-2"}, "--bad-every"},
+        {{"--drop-every", "x"}, "--drop-every"},
         {{"--imei", "12ab"}, "--imei"},
         {{"--timeout", "0"}, "--timeout"},
         {{"--host", ""}, "--host"},

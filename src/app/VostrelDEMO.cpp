@@ -17,7 +17,7 @@
 #include "core/Version.h"
 #include "link/TrackerLink.h"
 #include "output/PositionFiles.h"
-#include "report/ReportCheck.h"
+#include "report/ReportFraming.h"
 #include "report/ReportIntake.h"
 
 // The window's resources live in a static library: register them explicitly (outside any
@@ -104,6 +104,8 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
             &TrackerLink::AcceptTracker);
     connect(link_.get(), &TrackerLink::ReportArrived, this, &VostrelDEMO::ReceiveReport);
     connect(link_.get(), &TrackerLink::sckAcceptClose, link_.get(), &TrackerLink::DropTracker);
+    connect(link_.get(), &TrackerLink::HeldReportArrived, this, &VostrelDEMO::ReceiveHeldReport);
+    connect(link_.get(), &TrackerLink::TrackerDropped, this, &VostrelDEMO::ShowHeldNotice);
 }
 
 VostrelDEMO::~VostrelDEMO() {
@@ -162,7 +164,26 @@ void VostrelDEMO::StartTracking() {
 
 void VostrelDEMO::ReceiveReport(std::int16_t index, const std::string& report,
                                 std::uint64_t connection) {
-    intake_->ReceiveReport(report, [&] { link_->GoodReportFrom(index, connection); });
+    std::optional<std::string> notice = intake_->HandleReport(
+        report,
+        [&](std::string_view trackerId) { link_->GoodReportFrom(index, connection, trackerId); });
+    if (heldNotice_ && heldConnection_ == connection) ShowHeldNotice();
+    if (notice) console_->Show(*notice);
+}
+
+void VostrelDEMO::ReceiveHeldReport(std::int16_t index, const std::string& report,
+                                    std::uint64_t connection) {
+    std::optional<std::string> notice = intake_->HandleReport(
+        report,
+        [&](std::string_view trackerId) { link_->GoodReportFrom(index, connection, trackerId); });
+    if (notice && !heldNotice_) {
+        heldNotice_ = std::move(notice);
+        heldConnection_ = connection;
+    }
+}
+
+void VostrelDEMO::ShowHeldNotice() {
+    if (heldNotice_) console_->Show(*std::exchange(heldNotice_, std::nullopt));
 }
 
 }  // namespace vostrel

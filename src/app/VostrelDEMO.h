@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/Ports.h"
@@ -59,6 +60,12 @@ class VostrelDEMO : public QWidget {
     void StartTracking();
     // What the link read on one data arrival of slot `index`'s connection `connection`.
     void ReceiveReport(std::int16_t index, const std::string& report, std::uint64_t connection);
+    // A report held back for its rest that goes on alone (a new report began after it, or its
+    // connection ended): handled at once, its notice shown after what comes next
+    // (ShowHeldNotice: after the connection's next report, or after its end was handled), so
+    // it holds up neither the next report nor the next tracker.
+    void ReceiveHeldReport(std::int16_t index, const std::string& report, std::uint64_t connection);
+    void ShowHeldNotice();
 
     ActivityLog* Text1 = nullptr;
     QPushButton* Command1 = nullptr;
@@ -82,6 +89,8 @@ class VostrelDEMO : public QWidget {
     std::unique_ptr<ReportIntake> intake_;
     std::unique_ptr<ReportFraming> framing_;
     std::unique_ptr<TrackerLink> link_;
+    std::optional<std::string> heldNotice_;
+    std::uint64_t heldConnection_ = 0;
     bool loaded_ = false;
     bool activated_ = false;
     bool ended_ = false;

@@ -43,6 +43,18 @@ class ReportFramingPort {
     // How many bytes at the end of `arrival` are a report still on its way (a last piece that
     // starts with "$", has no "!" yet and could still become a report); 0 when none.
     virtual std::size_t UnfinishedTail(std::string_view arrival) const = 0;
+    // Whether `read` begins a new report (its first byte is a report's "$").
+    virtual bool BeginsReport(std::string_view read) const = 0;
+
+    // What the first bytes a connection sent say about its first report: still on its way, not
+    // a good report (or not one intake would take whole), or a good report and the id of the
+    // tracker that sent it (its field 0).
+    struct FirstReport {
+        enum class Verdict { OnItsWay, NotGood, Good };
+        Verdict verdict = Verdict::OnItsWay;
+        std::string trackerId;
+    };
+    virtual FirstReport ReadFirstReport(std::string_view data) const = 0;
 };
 
 // The program's one clock: the date and time in front of each received report (date first,

@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cerrno>
-#include <string_view>
 
 #include "core/Errors.h"
 
@@ -86,23 +86,8 @@ std::size_t AcceptSocket::PendingBytes() const {
     return static_cast<std::size_t>(pending);
 }
 
-std::string AcceptSocket::GetData() {
-    std::string data;
-    if (fd_ < 0) return data;
-    int pending = 0;
-    if (::ioctl(fd_, FIONREAD, &pending) != 0 || pending <= 0) return data;
-    std::size_t take = static_cast<std::size_t>(pending);
-    if (take > kLargestRead) {
-        // Look one byte past the part, so a "$" just after it still counts.
-        data.resize(kLargestRead + 1);
-        const ssize_t seen = ::recv(fd_, data.data(), data.size(), MSG_PEEK | MSG_DONTWAIT);
-        const std::size_t boundary = seen > 0 && framing_ != nullptr
-                                         ? framing_->LastBoundary(std::string_view(
-                                               data.data(), static_cast<std::size_t>(seen)))
-                                         : std::string_view::npos;
-        take = boundary != std::string_view::npos ? boundary : kLargestRead;
-    }
-    data.resize(take);
+std::string AcceptSocket::GetData(std::size_t most) {
+    std::string data(std::min(PendingBytes(), most), '\0');
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::recv(fd_, data.data() + done, data.size() - done, MSG_DONTWAIT);
@@ -116,6 +101,14 @@ std::string AcceptSocket::GetData() {
     }
     data.resize(done);
     bytesRead_ += done;
+    return data;
+}
+
+std::string AcceptSocket::PeekData(std::size_t most) const {
+    std::string data(std::min(PendingBytes(), most), '\0');
+    if (data.empty()) return data;
+    const ssize_t seen = ::recv(fd_, data.data(), data.size(), MSG_PEEK | MSG_DONTWAIT);
+    data.resize(seen > 0 ? static_cast<std::size_t>(seen) : 0);
     return data;
 }
 

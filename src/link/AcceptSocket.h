@@ -1,7 +1,7 @@
 // One accept socket: takes a pending connection by its request id, announces data arrival
 // (level-triggered, so data that comes in while a handler waits is announced again, nested)
 // and the end of the connection (orderly close, reset or keep-alive failure) exactly once per
-// connection, reads everything pending, and closes. It can take a new connection after it is
+// connection, reads what is pending, and closes. It can take a new connection after it is
 // closed.
 #pragma once
 
@@ -10,8 +10,6 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-
-#include "core/Ports.h"
 
 class QSocketNotifier;
 
@@ -24,18 +22,12 @@ inline constexpr int kKeepAliveIntervalSeconds = 10;
 inline constexpr int kKeepAliveCount = 6;
 inline constexpr unsigned kUserTimeoutMs = 120000;
 
-// The most one read takes when more is pending: what piles up is handed over in parts of at
-// most this size, each cut where no report is cut, so the work of one data arrival stays
-// small whatever a peer sends.
-inline constexpr std::size_t kLargestRead = 8 * 1024;
-
 class AcceptSocket : public QObject {
     Q_OBJECT
   public:
     explicit AcceptSocket(std::int16_t index, QObject* parent = nullptr);
     ~AcceptSocket() override;
 
-    std::int16_t Index() const { return index_; }
     bool HasConnection() const { return fd_ >= 0; }
     int Descriptor() const { return fd_; }
 
@@ -44,10 +36,10 @@ class AcceptSocket : public QObject {
     // Takes the pending connection named by `requestId`, whose peer has `remoteAddress`, at
     // time `now`; throws AppError when this socket already holds one.
     void Accept(std::int32_t requestId, const QString& remoteAddress, Clock::time_point now);
-    // Everything pending on the connection, one byte per character; at most kLargestRead
-    // when more is pending, then cut where `framing` says no report is cut.
-    std::string GetData();
-    void SetFraming(const ReportFramingPort* framing) { framing_ = framing; }
+    // What is pending on the connection, one byte per character, at most `most` bytes.
+    std::string GetData(std::size_t most);
+    // The same, left pending.
+    std::string PeekData(std::size_t most) const;
     // A number that names the current connection: it changes with every Accept.
     std::uint64_t Connection() const { return connection_; }
     // When the current connection was accepted or last delivered a good report.
@@ -75,7 +67,6 @@ class AcceptSocket : public QObject {
 
   private:
     std::int16_t index_;
-    const ReportFramingPort* framing_ = nullptr;
     int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
     QString remoteHostIP_;

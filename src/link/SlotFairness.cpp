@@ -28,29 +28,29 @@ SlotFairness::Record& SlotFairness::Find(const std::string& address, TimePoint n
     return found->second;
 }
 
-void SlotFairness::NoteFair(const std::string& address, TimePoint now) {
-    lastFairAddress_ = address;
-    lastFair_ = now;
-}
-
-bool SlotFairness::HoldsBack(const std::string& address, TimePoint now) {
+bool SlotFairness::HoldsBack(const std::string& address, TimePoint now, bool lettingGoOwn) {
     Record& record = Find(address, now);
-    record.requests.push_back(now);
-    if (record.requests.size() > kChurnRequests) record.requests.pop_front();
-    const bool churning = record.requests.size() == kChurnRequests &&
-                          now - record.requests.front() < kChurnWindow &&
+    if (lettingGoOwn) record.letGo = now;
+    const bool churning = record.empties.size() == kChurnRequests &&
+                          now - record.empties.front() < kChurnWindow &&
                           !Within(record.lastGood, now, kChurnWindow);
     const bool penalized = churning || Within(record.letGo, now, kFairnessMemory);
     if (!penalized) {
-        NoteFair(address, now);
+        lastAskingAddress_ = address;
+        lastAsked_ = now;
         return false;
     }
-    return lastFairAddress_ != address && Within(lastFair_, now, kFairnessMemory);
+    return lastAskingAddress_ != address && Within(lastAsked_, now, kFairnessMemory);
 }
 
 void SlotFairness::NoteGoodReport(const std::string& address, TimePoint now) {
     Find(address, now).lastGood = now;
-    NoteFair(address, now);
+}
+
+void SlotFairness::NoteEmpty(const std::string& address, TimePoint now) {
+    Record& record = Find(address, now);
+    record.empties.push_back(now);
+    if (record.empties.size() > kChurnRequests) record.empties.pop_front();
 }
 
 void SlotFairness::NoteLetGo(const std::string& address, TimePoint now) {

@@ -1,6 +1,7 @@
 #include "link/TrackerLink.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <exception>
 
 #include "core/Errors.h"
@@ -8,6 +9,8 @@
 namespace vostrel {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 void CheckSlot(std::int16_t index) {
     if (index < 0 || index > 1) {
@@ -28,7 +31,8 @@ TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, ClockPor
       elementFactory_([](std::int16_t index) { return std::make_unique<AcceptSocket>(index); }),
       yield_([] { QCoreApplication::processEvents(); }),
       clock_(clock),
-      framing_(framing) {
+      framing_(framing),
+      shaper_(framing) {
     heldTimer_.setSingleShot(true);
     connect(&heldTimer_, &QTimer::timeout, this, &TrackerLink::HandOverHeld);
     sckListen.SetLocalPort(port_);
@@ -38,7 +42,6 @@ TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, ClockPor
 void TrackerLink::CreateElement(std::int16_t index) {
     auto element = elementFactory_(index);
     if (!element) throw AppError(error_number::kSocket, "Control array element not created");
-    element->SetFraming(&framing_);
     connect(element.get(), &AcceptSocket::DataArrival, this,
             [this](std::int16_t index, std::int32_t) { ReadArrival(index); });
     connect(element.get(), &AcceptSocket::CloseEvent, this, &TrackerLink::sckAcceptClose);
@@ -48,35 +51,57 @@ void TrackerLink::CreateElement(std::int16_t index) {
 void TrackerLink::ReadArrival(std::int16_t index) {
     AcceptSocket& element = *sckAccept.at(static_cast<std::size_t>(index));
     const std::uint64_t connection = element.Connection();
-    std::string data = element.GetData();
+    const std::size_t pending = element.PendingBytes();
+    const std::string ahead = pending > kLargestRead ? element.PeekData(kLargestRead + 1) : "";
+    std::string data = element.GetData(shaper_.ReadSize(ahead, pending));
     // The takeover goes on from the event loop, also while this arrival's notice is open.
     if (takeover_) QTimer::singleShot(0, this, &TrackerLink::ContinueTakeover);
+    HandOver(index, connection, shaper_.Read(std::move(data), Clock::now()));
+}
 
-    const bool continues = !held_.empty() && heldConnection_ == connection;
-    if (continues) data.insert(0, std::exchange(held_, {}));
-    const std::size_t tail = framing_.UnfinishedTail(data);
-    if (tail > 0) {
-        // The wait runs from the report's first part on.
-        if (!(continues && tail == data.size()) || !heldTimer_.isActive()) {
-            heldTimer_.start(std::chrono::milliseconds(kHoldUnfinished));
-        }
-        held_ = data.substr(data.size() - tail);
-        heldConnection_ = connection;
-        data.resize(data.size() - tail);
-    } else {
-        heldTimer_.stop();
+// Arrivals go on in the order they were read, also when a notice of one lets later reads run
+// nested: whoever hands over takes the queue from its front.
+void TrackerLink::HandOver(std::int16_t index, std::uint64_t connection,
+                           std::vector<ArrivalShaper::Arrival> arrivals) {
+    StartHeldTimer();
+    for (ArrivalShaper::Arrival& arrival : arrivals) {
+        queue_.push_back(Queued{index, connection, std::move(arrival)});
     }
-    if (!data.empty()) emit ReportArrived(index, data, connection);
+    HandOverQueued();
+}
+
+void TrackerLink::HandOverQueued() {
+    while (!queue_.empty()) {
+        Queued next = std::move(queue_.front());
+        queue_.pop_front();
+        if (next.arrival.heldAlone) {
+            emit HeldReportArrived(next.index, next.arrival.text, next.connection);
+        } else {
+            emit ReportArrived(next.index, next.arrival.text, next.connection);
+        }
+    }
+}
+
+void TrackerLink::StartHeldTimer() {
+    const std::optional<ArrivalShaper::TimePoint> until = shaper_.HeldUntil();
+    if (!until) {
+        heldTimer_.stop();
+        return;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        *until - ArrivalShaper::TimePoint::clock::now());
+    heldTimer_.start(std::max(left, std::chrono::milliseconds(0)));
 }
 
 // A report held back goes on as it is when its rest did not come in time (at a close,
 // DropTracker hands it over itself).
 void TrackerLink::HandOverHeld() {
-    heldTimer_.stop();
-    if (held_.empty()) return;
+    std::string held = shaper_.TakeHeld();
     const AcceptSocket& element = *sckAccept.at(1);
-    std::string held = std::exchange(held_, {});
-    if (element.Connection() == heldConnection_) emit ReportArrived(1, held, heldConnection_);
+    if (held.empty() || !element.HasConnection()) return;
+    std::vector<ArrivalShaper::Arrival> arrivals;
+    arrivals.push_back(ArrivalShaper::Arrival{std::move(held), false});
+    HandOver(1, element.Connection(), std::move(arrivals));
 }
 
 void TrackerLink::StartTracking() {
@@ -120,22 +145,92 @@ std::int16_t TrackerLink::GetFreeSocket() const {
 
 void TrackerLink::AcceptTracker(std::int32_t requestId) {
     const std::string address = sckListen.RequestAddress(requestId).toStdString();
-    if (fairness_.HoldsBack(address, clock_.Now())) {
+    const bool holderYields = GetFreeSocket() == 0 && !takeover_ && HolderMayYield();
+    const AcceptSocket& holder = *sckAccept.at(1);
+    // A request that would take the slot over from its own address's idle connection lets
+    // that connection go like any other idle holder.
+    const bool lettingGoOwn =
+        holderYields && !holder.HasEnded() && holder.RemoteHostIP().toStdString() == address;
+    if (fairness_.HoldsBack(address, clock_.Now(), lettingGoOwn)) {
         sckListen.Refuse(requestId);
         return;
     }
-    if (GetFreeSocket() != 0 || takeover_ || !HolderMayYield()) {
-        Take(requestId);
+    if (!holderYields) {
+        if (GetFreeSocket() != 0) {
+            Take(requestId);
+        } else {
+            WaitOrRefuse(requestId, address);
+        }
         return;
     }
-    const AcceptSocket& holder = *sckAccept.at(1);
-    takeover_ = Takeover{requestId, holder.Connection(), holder.BytesRead() + holder.PendingBytes(),
-                         holder.HasEnded(), address};
+    takeover_ = Takeover{requestId,
+                         holder.Connection(),
+                         holder.BytesRead() + holder.PendingBytes(),
+                         holder.HasEnded(),
+                         false,
+                         address,
+                         {}};
     ContinueTakeover();
 }
 
-// Takes the request into the free slot, or refuses it when there is none.
-void TrackerLink::Take(std::int32_t requestId) {
+// A request the busy slot refuses waits outside it, when there is room: the longest waiting
+// one makes way for it.
+void TrackerLink::WaitOrRefuse(std::int32_t requestId, const std::string& address) {
+    if (waitLimit_ <= std::chrono::milliseconds(0)) {
+        sckListen.Refuse(requestId);
+        return;
+    }
+    if (waiting_.size() >= kWaitingRequests) {
+        std::unique_ptr<WaitingRequest> oldest = std::move(waiting_.front());
+        waiting_.erase(waiting_.begin());
+        oldest->Stop();
+        if (oldest->First().verdict != ReportFramingPort::FirstReport::Verdict::Good &&
+            !oldest->Received().empty()) {
+            fairness_.NoteEmpty(oldest->Address(), clock_.Now());
+        }
+        sckListen.Refuse(oldest->RequestId());
+    }
+    auto request = std::make_unique<WaitingRequest>(requestId, address, framing_, waitLimit_);
+    connect(request.get(), &WaitingRequest::Decided, this, &TrackerLink::Decided,
+            Qt::QueuedConnection);
+    waiting_.push_back(std::move(request));
+}
+
+void TrackerLink::Decided(WaitingRequest* decided) {
+    const auto found = std::find_if(waiting_.begin(), waiting_.end(),
+                                    [decided](const auto& w) { return w.get() == decided; });
+    // It made way for another one meanwhile (which may even live at its address).
+    if (found == waiting_.end() || !(*found)->IsDecided()) return;
+    const std::unique_ptr<WaitingRequest> request = std::move(*found);
+    waiting_.erase(found);
+    const ReportFramingPort::FirstReport first = request->First();
+    const bool good = first.verdict == ReportFramingPort::FirstReport::Verdict::Good;
+    const AcceptSocket& holder = *sckAccept.at(1);
+    if (good && !takeover_ && GetFreeSocket() == 0 && holder.HasConnection() &&
+        !holderId_.empty() && first.trackerId == holderId_) {
+        takeover_ = Takeover{request->RequestId(),
+                             holder.Connection(),
+                             holder.BytesRead() + holder.PendingBytes(),
+                             holder.HasEnded(),
+                             true,
+                             request->Address(),
+                             request->Received()};
+        ContinueTakeover();
+        return;
+    }
+    if (GetFreeSocket() != 0 && !takeover_) {
+        Take(request->RequestId(), request->Received());
+        return;
+    }
+    // Sent nothing in its time, or no good report: what a churning peer does. A tracker sends
+    // its report at once.
+    if (!good) fairness_.NoteEmpty(request->Address(), clock_.Now());
+    sckListen.Refuse(request->RequestId());
+}
+
+// Takes the request into the free slot, or refuses it when there is none. `received`: what
+// it sent while it waited, handed over after its connect line.
+void TrackerLink::Take(std::int32_t requestId, const std::string& received) {
     const std::int16_t index = GetFreeSocket();
     if (index == 0) {
         sckListen.Refuse(requestId);
@@ -146,7 +241,17 @@ void TrackerLink::Take(std::int32_t requestId) {
     // The address as the accept saw it: handlers that run during the yield below may close this
     // connection and accept another one into the same slot.
     const QString address = sckListen.TakeRequestAddress(requestId);
-    sckAccept.at(static_cast<std::size_t>(index))->Accept(requestId, address, clock_.Now());
+    AcceptSocket& element = *sckAccept.at(static_cast<std::size_t>(index));
+    element.Accept(requestId, address, clock_.Now());
+    shaper_.Reset();
+    holderId_.clear();
+    if (!received.empty()) {
+        // Its first report was read before: the connect line first, then the report, before
+        // anything read later.
+        log_.Append("Tracker " + address.toStdString() + " connected.\r\n");
+        HandOver(index, element.Connection(), shaper_.Read(received, Clock::now()));
+        return;
+    }
     yield_();
     log_.Append("Tracker " + address.toStdString() + " connected.\r\n");
 }
@@ -170,27 +275,37 @@ void TrackerLink::ContinueTakeover() {
     }
     const Takeover takeover = *takeover_;
     takeover_.reset();
-    if (stays && (takeover.ended || clock_.Now() - holder.LastGoodReport() >= kIdleHolderLimit)) {
-        const std::string holderAddress = holder.RemoteHostIP().toStdString();
-        if (!takeover.ended && holderAddress != takeover.address) {
-            fairness_.NoteLetGo(holderAddress, clock_.Now());
+    const bool idle = clock_.Now() - holder.LastGoodReport() >= kIdleHolderLimit;
+    if (stays && (takeover.ended || takeover.recognised || idle)) {
+        if (!takeover.ended && !takeover.recognised) {
+            fairness_.NoteLetGo(holder.RemoteHostIP().toStdString(), clock_.Now());
         }
+        // Its end is handled now; what it left to say (a held report's notice) waits until
+        // the request is taken.
+        takingOver_ = true;
         holder.RaiseClose();
+        takingOver_ = false;
+        Take(takeover.requestId, takeover.received);
+        emit TrackerDropped(1);
+        return;
     }
-    Take(takeover.requestId);
+    Take(takeover.requestId, takeover.received);
 }
 
 void TrackerLink::Silence() {
     heldTimer_.stop();
     sckListen.Silence();
     for (const auto& element : sckAccept) element->Silence();
+    for (const auto& request : waiting_) request->Stop();
 }
 
-void TrackerLink::GoodReportFrom(std::int16_t index, std::uint64_t connection) {
+void TrackerLink::GoodReportFrom(std::int16_t index, std::uint64_t connection,
+                                 std::string_view trackerId) {
     AcceptSocket& element = *sckAccept.at(static_cast<std::size_t>(index));
     if (element.HasConnection() && element.Connection() == connection) {
         element.NoteGoodReport(clock_.Now());
         fairness_.NoteGoodReport(element.RemoteHostIP().toStdString(), clock_.Now());
+        if (index == 1) holderId_ = trackerId;
     }
 }
 
@@ -198,18 +313,22 @@ void TrackerLink::DropTracker(std::int16_t index) {
     CheckSlot(index);
     AcceptSocket& element = *sckAccept.at(static_cast<std::size_t>(index));
     const std::uint64_t connection = element.Connection();
-    std::string held;
-    if (index == 1 && heldConnection_ == connection) {
+    // What the connection sent before its end goes first: arrivals a notice held up, then
+    // the report still waiting for its rest.
+    HandOverQueued();
+    if (index == 1 && element.HasConnection()) {
         heldTimer_.stop();
-        held = std::exchange(held_, {});
+        const std::string held = shaper_.TakeHeld();
+        if (!held.empty()) emit HeldReportArrived(index, held, connection);
+        if (holderId_.empty())
+            fairness_.NoteEmpty(element.RemoteHostIP().toStdString(), clock_.Now());
+        holderId_.clear();
     }
     AcceptSlotBusy[index] = kFree;
     log_.Append("Tracker " + element.RemoteHostIP().toStdString() + " disconnected.\r\n");
     element.Close();
     if (takeover_) ContinueTakeover();
-    // What it sent last, still waiting for its rest, goes on once the slot is free again, so
-    // its notice keeps no one out.
-    if (!held.empty()) emit ReportArrived(index, held, connection);
+    if (!takingOver_) emit TrackerDropped(index);
 }
 
 }  // namespace vostrel

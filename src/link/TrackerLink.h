@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,16 +14,16 @@
 
 #include "core/Ports.h"
 #include "link/AcceptSocket.h"
+#include "link/ArrivalShaper.h"
 #include "link/ListenSocket.h"
 #include "link/SlotFairness.h"
+#include "link/WaitingRequest.h"
 
 namespace vostrel {
 
 // A holder of the slot that has delivered no good report for this long (or none since it was
 // accepted this long ago) yields the slot to the next connection request.
 inline constexpr std::chrono::minutes kIdleHolderLimit{2};
-// How long a report cut by a read waits for its rest.
-inline constexpr std::chrono::seconds kHoldUnfinished{1};
 inline constexpr std::int16_t kBusy = -1;
 inline constexpr std::int16_t kFree = 0;
 
@@ -32,7 +33,8 @@ class TrackerLink : public QObject {
     using EndProgram = std::function<void(int exitCode)>;
     using ElementFactory = std::function<std::unique_ptr<AcceptSocket>(std::int16_t index)>;
 
-    // `framing`: where one report ends, which reads of pending data keep whole. `port`: where
+    // `framing`: where one report ends, which reads of pending data keep whole, and the
+    // tracker a connection's first report comes from. `port`: where
     // StartTracking listens (the program always uses kTrackingPort; 0 takes a free one).
     // `clock`: its Now judges idle holders.
     TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, ClockPort& clock,
@@ -46,19 +48,26 @@ class TrackerLink : public QObject {
     std::int16_t InitAcceptSockets();
     // 1 when slot 1 is free, 0 when no slot is free.
     std::int16_t GetFreeSocket() const;
-    // Connection request: takes it into the free slot, or refuses it when there is none. A
-    // holder whose connection has already ended, or that has been idle for kIdleHolderLimit,
-    // gives the slot up to the request: what was pending on its connection when the request
-    // came is handed over first, in the usual bounded reads with the event loop running
-    // between them; then its end is handled as usual and the request is taken (or refused,
-    // should that data have held a good report). One request waits so at a time. A request
-    // from an address that churns, or whose idle connection was just let go, does not take
-    // the slot ahead of other addresses (SlotFairness).
+    // Connection request: takes it into the free slot. A holder whose connection has already
+    // ended, or that has been idle for kIdleHolderLimit, gives the slot up to the request: what
+    // was pending on its connection when the request came is handed over first, in the usual
+    // bounded reads with the event loop running between them; then its end is handled as usual
+    // and the request is taken (or refused, should that data have held a good report). One
+    // request waits so at a time. A request the busy slot would refuse waits outside it for a
+    // short while instead (WaitingRequest): when its first report is good and comes from the
+    // tracker that holds the slot (the same id as the holder's last good report), the holder's
+    // connection is dead, as a tracker keeps one connection: it is ended and the request is
+    // taken, its report handed over after its connect line; when the slot has come free
+    // meanwhile, it is taken too; else it is refused. A request from an address that churns,
+    // or whose idle connection was just let go, does not take the slot ahead of other
+    // addresses (SlotFairness).
     void AcceptTracker(std::int32_t requestId);
-    // The connection `connection` in slot `index` delivered a report that passed the checks.
-    void GoodReportFrom(std::int16_t index, std::uint64_t connection);
-    // Close of the connection in slot `index`: frees the slot, logs, closes the element; then
-    // hands over what it sent last if that was still held back for its rest.
+    // The connection `connection` in slot `index` delivered a report that passed the checks,
+    // from the tracker `trackerId` (its field 0).
+    void GoodReportFrom(std::int16_t index, std::uint64_t connection, std::string_view trackerId);
+    // Close of the connection in slot `index`: what it sent last and is still held back for
+    // its rest goes on (HeldReportArrived), then the slot is freed, the line logged and the
+    // element closed; TrackerDropped follows.
     void DropTracker(std::int16_t index);
 
     // Announces no further connection request, data arrival or close (before a fatal report).
@@ -68,24 +77,38 @@ class TrackerLink : public QObject {
     // (pending events run once).
     void SetElementFactory(ElementFactory factory) { elementFactory_ = std::move(factory); }
     void SetYield(std::function<void()> yield) { yield_ = std::move(yield); }
+    // For tests: how long a request waits outside the busy slot at most.
+    void SetWaitLimit(std::chrono::milliseconds limit) { waitLimit_ = limit; }
 
     ListenSocket sckListen;
     std::vector<std::unique_ptr<AcceptSocket>> sckAccept;
     std::int16_t AcceptSlotBusy[2] = {kFree, kFree};
 
   signals:
-    // A data arrival on slot `index`: what was read from its connection `connection`. A
-    // report still on its way at the end of a read (framing's unfinished tail) is held back
-    // and joins the next read, for at most kHoldUnfinished; then it goes on as it is.
+    // A data arrival on slot `index`: what was read from its connection `connection`, shaped
+    // by ArrivalShaper (a report still on its way at the end of a read is held back for its
+    // rest, for at most kHoldUnfinished; then it goes on as it is).
     void ReportArrived(std::int16_t index, const std::string& report, std::uint64_t connection);
+    // A report held back for its rest that goes on as it is because a new report began after
+    // it, or because its connection ended (then before the disconnect line): its notice waits
+    // for the next ReportArrived of the slot or for TrackerDropped, so it holds up nothing.
+    void HeldReportArrived(std::int16_t index, const std::string& report, std::uint64_t connection);
     // The close of slot `index`'s connection.
     void sckAcceptClose(std::int16_t index);
+    // DropTracker has handled a close of slot `index`.
+    void TrackerDropped(std::int16_t index);
 
   private:
     void CreateElement(std::int16_t index);
     void ReadArrival(std::int16_t index);
+    void HandOver(std::int16_t index, std::uint64_t connection,
+                  std::vector<ArrivalShaper::Arrival> arrivals);
+    void HandOverQueued();
+    void StartHeldTimer();
     void FailToStart(const std::string& reason);
-    void Take(std::int32_t requestId);
+    void Take(std::int32_t requestId, const std::string& received = {});
+    void WaitOrRefuse(std::int32_t requestId, const std::string& address);
+    void Decided(WaitingRequest* request);
     bool HolderMayYield() const;
     void ContinueTakeover();
     void HandOverHeld();
@@ -96,7 +119,14 @@ class TrackerLink : public QObject {
         std::uint64_t connection;     // the holder's
         std::uint64_t handOverUntil;  // its bytes read once what was pending is handed over
         bool ended;
-        std::string address;  // the request's
+        bool recognised;       // the request comes from the holder's own tracker
+        std::string address;   // the request's
+        std::string received;  // what the request sent while it waited
+    };
+    struct Queued {
+        std::int16_t index;
+        std::uint64_t connection;
+        ArrivalShaper::Arrival arrival;
     };
 
     ActivityLogPort& log_;
@@ -109,10 +139,16 @@ class TrackerLink : public QObject {
     const ReportFramingPort& framing_;
     std::optional<Takeover> takeover_;
     SlotFairness fairness_;
-    // The report on its way on slot 1's connection `heldConnection_`.
-    std::string held_;
-    std::uint64_t heldConnection_ = 0;
+    // Slot 1's connection's reads, shaped into arrivals; arrivals not yet handed over, in
+    // order (a notice of one lets the next reads run nested).
+    ArrivalShaper shaper_;
+    std::deque<Queued> queue_;
     QTimer heldTimer_;
+    // The tracker id of the last good report on slot 1's connection; empty when none.
+    std::string holderId_;
+    std::vector<std::unique_ptr<WaitingRequest>> waiting_;
+    std::chrono::milliseconds waitLimit_ = kWaitLimit;
+    bool takingOver_ = false;  // a takeover ends the holder: TrackerDropped after the take
 };
 
 }  // namespace vostrel

@@ -5,11 +5,12 @@
 #include "core/Errors.h"
 #include "report/Conversion.h"
 #include "report/ReportCheck.h"
+#include "report/ReportFraming.h"
 
 namespace vostrel {
 
 struct ReportIntake::Arrival {
-    const std::function<void()>& onGoodReport;
+    const GoodReport& onGoodReport;
     std::optional<std::string> notice;  // the first message; later ones go to the log
 
     void Tell(ActivityLogPort& log, const std::string& message) {
@@ -21,8 +22,14 @@ struct ReportIntake::Arrival {
     }
 };
 
-void ReportIntake::ReceiveReport(const std::string& arrival,
-                                 const std::function<void()>& onGoodReport) {
+void ReportIntake::ReceiveReport(const std::string& arrival, const GoodReport& onGoodReport) {
+    if (const std::optional<std::string> notice = HandleReport(arrival, onGoodReport)) {
+        notice_.Show(*notice);
+    }
+}
+
+std::optional<std::string> ReportIntake::HandleReport(const std::string& arrival,
+                                                      const GoodReport& onGoodReport) {
     const std::vector<std::string_view> pieces = SplitArrival(arrival);
     std::vector<CheckResult> checks;
     checks.reserve(pieces.size());
@@ -45,7 +52,7 @@ void ReportIntake::ReceiveReport(const std::string& arrival,
     } catch (const FileError& error) {
         state.Tell(log_, std::string("Unable to save position: ") + error.what());
     }
-    if (state.notice) notice_.Show(*state.notice);
+    return state.notice;
 }
 
 void ReportIntake::ReceiveOne(std::string_view report, const CheckResult& check,
@@ -61,7 +68,7 @@ void ReportIntake::ReceiveOne(std::string_view report, const CheckResult& check,
         arrival.Tell(log_, *check.rejection);
         return;
     }
-    if (arrival.onGoodReport) arrival.onGoodReport();
+    if (arrival.onGoodReport) arrival.onGoodReport(check.fields.front());
 
     const std::string latitude = ConvertLatitude(check.fields[6]);
     const std::string longitude = ConvertLongitude(check.fields[5]);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,10 +26,14 @@ class ReportIntake {
     // are handled, and what they saved is on disk, before the arrival shows its notice: one
     // at most, with its first message; further messages go to the log as error lines at once,
     // so a peer cannot bury the operator under notices. `onGoodReport` runs for each report
-    // that passes the checks. The object keeps no state, so a nested call (while a notice is
-    // open) is safe.
-    void ReceiveReport(const std::string& arrival,
-                       const std::function<void()>& onGoodReport = nullptr);
+    // that passes the checks, with the id of the tracker that sent it (its field 0). The
+    // object keeps no state, so a nested call (while a notice is open) is safe.
+    using GoodReport = std::function<void(std::string_view trackerId)>;
+    void ReceiveReport(const std::string& arrival, const GoodReport& onGoodReport = nullptr);
+    // The same, except that the notice is not shown but returned, for the caller to show once
+    // it is ready to (the last report of a connection, shown after its disconnect line).
+    std::optional<std::string> HandleReport(const std::string& arrival,
+                                            const GoodReport& onGoodReport = nullptr);
 
   private:
     struct Arrival;

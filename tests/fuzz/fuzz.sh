@@ -32,7 +32,7 @@ main() {
       *) targets+=("$1"); shift ;;
     esac
   done
-  [[ ${#targets[@]} -eq 0 ]] && targets=(fuzz_report fuzz_kml fuzz_log_text fuzz_gpx)
+  [[ ${#targets[@]} -eq 0 ]] && targets=(fuzz_report fuzz_kml fuzz_log_text fuzz_gpx fuzz_arrivals)
   mkdir -p "$build"
   build="$(cd "$build" && pwd)"
 

@@ -11,6 +11,7 @@
 
 #include "report/Conversion.h"
 #include "report/ReportCheck.h"
+#include "report/ReportFraming.h"
 
 namespace {
 
@@ -49,11 +50,12 @@ std::size_t CountOf(std::string_view text, std::string_view what) {
 void CheckSplitArrival(std::string_view arrival) {
     const std::vector<std::string_view> pieces = SplitArrival(arrival);
     Require(Join(pieces, "") == arrival, "the pieces of an arrival make the arrival", arrival);
-    Require(pieces.size() == CountOf(arrival, "!$") + 1, "an arrival is cut at every \"!$\"",
-            arrival);
+    Require(pieces.size() == CountOf(arrival, kReportBoundary) + 1,
+            "an arrival is cut at every \"!$\"", arrival);
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         Require(Within(pieces[i], arrival), "a piece is a view into its arrival", arrival);
-        Require(pieces[i].find("!$") == std::string_view::npos, "no piece holds \"!$\"", arrival);
+        Require(pieces[i].find(kReportBoundary) == std::string_view::npos, "no piece holds \"!$\"",
+                arrival);
         if (i + 1 < pieces.size()) {
             Require(!pieces[i].empty() && pieces[i].back() == '!', "a cut piece ends on \"!\"",
                     arrival);

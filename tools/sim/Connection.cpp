@@ -1,5 +1,6 @@
 #include "sim/Connection.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -14,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "sim/SimError.h"
 
@@ -48,12 +50,24 @@ std::string Reason(int error) {
 }
 
 // Connects one address; returns the socket or -1 with the error in `error`.
-int ConnectOne(const addrinfo& address, double timeoutSeconds, int& error) {
+int ConnectOne(const addrinfo& address, double timeoutSeconds, const std::string& source,
+               int& error) {
     const int fd =
         ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol);
     if (fd < 0) {
         error = errno;
         return -1;
+    }
+    if (!source.empty()) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        if (address.ai_family != AF_INET ||
+            ::inet_pton(AF_INET, source.c_str(), &local.sin_addr) != 1 ||
+            ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+            error = address.ai_family != AF_INET ? EAFNOSUPPORT : errno == 0 ? EINVAL : errno;
+            ::close(fd);
+            return -1;
+        }
     }
     const int flags = ::fcntl(fd, F_GETFL);
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
@@ -115,10 +129,14 @@ void TrackerConnection::Open() {
     }
     int error = 0;
     for (const addrinfo* a = addresses; a != nullptr && fd_ < 0; a = a->ai_next) {
-        fd_ = ConnectOne(*a, timeoutSeconds_, error);
+        fd_ = ConnectOne(*a, timeoutSeconds_, source_, error);
     }
     ::freeaddrinfo(addresses);
     if (fd_ < 0) throw SimError("cannot connect to " + where + ": " + Reason(error));
+}
+
+int TrackerConnection::Abandon() {
+    return std::exchange(fd_, -1);
 }
 
 std::optional<std::string> TrackerConnection::ServerGone() {

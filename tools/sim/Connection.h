@@ -19,6 +19,11 @@ class TrackerConnection {
     // Throws SimError "cannot connect to HOST port PORT: reason".
     void Open();
     bool IsOpen() const { return fd_ >= 0; }
+    // The local IPv4 address the next Open connects from; empty: the system's choice.
+    void SetSource(std::string address) { source_ = std::move(address); }
+    // Gives the connection up without closing it, as a link that died silently: the caller
+    // owns the returned descriptor (-1 when none was open).
+    int Abandon();
 
     // Without waiting: whether the server has closed or reset the connection, and how
     // ("the server closed the connection", "the server reset the connection", ...). A reset
@@ -41,6 +46,7 @@ class TrackerConnection {
     std::string host_;
     std::uint16_t port_;
     double timeoutSeconds_;
+    std::string source_;
     int fd_ = -1;
 };
 

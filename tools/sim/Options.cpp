@@ -114,6 +114,20 @@ constexpr OptionRule kRules[] = {
          o.reconnect = true;
          return std::string();
      }},
+    {"drop-every", true,
+     [](SimOptions& o, const std::string& v) {
+         return SetIntegerOption("drop-every", v, 0, kMostReports, o.dropEvery);
+     }},
+    {"new-address", false,
+     [](SimOptions& o, const std::string&) {
+         o.newAddress = true;
+         return std::string();
+     }},
+    {"retry", false,
+     [](SimOptions& o, const std::string&) {
+         o.retry = true;
+         return std::string();
+     }},
     {"imei", true,
      [](SimOptions& o, const std::string& v) -> std::string {
          const bool digits = !v.empty() && v.size() <= kLongestImei &&
@@ -216,6 +230,17 @@ Options:
   --crlf              end every report with CR LF after the "!"
   --reconnect         connect, send one report and disconnect, for every
                       report (default: one connection for all reports)
+  --drop-every N      after every Nth report the link dies silently, as a GPRS
+                      link does: the connection stays open but nothing more is
+                      sent on it, and the next report goes on a new connection
+                      (default 0: never)
+  --new-address       make each new connection from the next local address,
+                      127.0.0.2, 127.0.0.3, ... (a server on IPv4 loopback
+                      only), as a tracker that comes back through another
+                      carrier address
+  --retry             when the server has ended the connection (a refused
+                      tracker), send the next report on a new connection
+                      instead of stopping
   --imei DIGITS       the tracker's IMEI, 1-20 digits (default 352000000000012)
   --timeout SECONDS   how long connecting or one send may take (default 10)
   -h, --help          show this help and exit
@@ -225,7 +250,8 @@ Values may also be given as --option=VALUE. Each report is printed as it is
 sent, with its number, e.g. "[3/20] $352...!". Times come from the GPX file
 where it has them, otherwise the current UTC time is sent.
 
-Exit status: 0 when every report was sent and the connection closed cleanly,
+Exit status: 0 when every report was sent and the connection closed cleanly
+(with --retry: when every report was sent, whether or not the server kept it),
 1 when the GPX file could not be used or connecting or sending failed, 2 for a
 bad command line.
 )";

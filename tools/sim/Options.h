@@ -19,6 +19,9 @@ struct SimOptions {
     std::int64_t badEvery = 0;          // every Nth report malformed; 0: none
     bool crlf = false;                  // CR LF after each report's "!"
     bool reconnect = false;             // connect, send, disconnect for each report
+    std::int64_t dropEvery = 0;         // the link dies silently after every Nth report; 0: never
+    bool newAddress = false;            // each new connection from the next 127.0.0.x
+    bool retry = false;                 // a connection the server ended: next report on a new one
     std::string imei = kDefaultImei;
     double timeout = 10.0;  // seconds allowed for connecting and for each send
 };

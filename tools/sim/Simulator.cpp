@@ -1,9 +1,12 @@
 #include "sim/Simulator.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "core/Version.h"
 #include "sim/Connection.h"
@@ -14,6 +17,8 @@ namespace vostrel::sim {
 namespace {
 
 constexpr const char* kProgram = "vostrel-sim";
+// The local addresses --new-address goes round: 127.0.0.2 to 127.0.0.254.
+constexpr std::int64_t kNewAddresses = 253;
 
 // "<problem> after report N", noting that a reset may have cost the server that report.
 std::string AfterReport(const std::string& problem, std::int64_t number) {
@@ -101,28 +106,53 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
         << pointCount << " point" << (pointCount == 1 ? "" : "s") << ")" << std::endl;
 
     TrackerConnection connection(options.host, options.port, options.timeout);
+    // Connections whose link died silently: open to the end, nothing more sent on them.
+    std::vector<int> dead;
+    struct DeadLinks {
+        std::vector<int>& fds;
+        ~DeadLinks() {
+            for (const int fd : fds) ::close(fd);
+        }
+    } closeDeadLinks{dead};
+    std::int64_t connections = 0;
+    auto open = [&] {
+        if (options.newAddress) {
+            connection.SetSource("127.0.0." + std::to_string(2 + connections % kNewAddresses));
+        }
+        ++connections;
+        connection.Open();
+    };
     std::int64_t malformed = 0;
     try {
-        if (!options.reconnect) connection.Open();
+        if (!options.reconnect) open();
         for (std::int64_t index = 0; index < total; ++index) {
             const std::int64_t number = index + 1;
             if (index > 0 && options.interval > 0) {
                 std::this_thread::sleep_for(std::chrono::duration<double>(options.interval));
             }
-            if (options.reconnect) connection.Open();
+            if (options.reconnect || !connection.IsOpen()) open();
             if (const auto gone = connection.ServerGone()) {
                 const std::string what = options.reconnect || index == 0
                                              ? *gone + " right after accepting it"
                                              : AfterReport(*gone, index);
-                return fail(what + "; report " + std::to_string(number) + " of " +
-                            std::to_string(total) + " was not sent");
+                if (!options.retry) {
+                    return fail(what + "; report " + std::to_string(number) + " of " +
+                                std::to_string(total) + " was not sent");
+                }
+                out << "(" << what << "; connecting again)" << std::endl;
+                open();
             }
             const ReportSequence::Item item = sequence.At(index, QDateTime::currentDateTimeUtc());
             try {
                 connection.Send(item.bytes);
             } catch (const SimError& e) {
-                return fail("sending report " + std::to_string(number) + " of " +
-                            std::to_string(total) + " to " + where + " failed: " + e.what());
+                const std::string what = "sending report " + std::to_string(number) + " of " +
+                                         std::to_string(total) + " to " + where +
+                                         " failed: " + e.what();
+                if (!options.retry) return fail(what);
+                out << "(" << what << "; the next report goes on a new connection)" << std::endl;
+                if (const int fd = connection.Abandon(); fd >= 0) ::close(fd);
+                continue;
             }
             out << Progress(number, total) << " " << Printable(item.bytes);
             if (item.badKind) {
@@ -132,11 +162,20 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
             out << std::endl;
             if (options.reconnect) {
                 if (const auto problem = connection.Close()) {
-                    return fail(AfterReport(*problem, number));
+                    if (!options.retry) return fail(AfterReport(*problem, number));
+                    out << "(" << AfterReport(*problem, number) << ")" << std::endl;
                 }
             }
+            if (options.dropEvery > 0 && number % options.dropEvery == 0 && number < total &&
+                connection.IsOpen()) {
+                dead.push_back(connection.Abandon());
+                out << "(the link dies silently: its connection stays open, unused)" << std::endl;
+            }
         }
-        if (const auto problem = connection.Close()) return fail(AfterReport(*problem, total));
+        if (const auto problem = connection.Close()) {
+            if (!options.retry) return fail(AfterReport(*problem, total));
+            out << "(" << AfterReport(*problem, total) << ")" << std::endl;
+        }
     } catch (const SimError& e) {
         return fail(e.what());
     } catch (const std::out_of_range&) {
