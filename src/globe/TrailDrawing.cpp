@@ -69,7 +69,9 @@ void TrailDrawing::Draw(QPainter& painter, const GlobeView& view,
     points_.clear();
     starts_.clear();
     open_ = false;
+    thin_ = false;
     pieces_ = 0;
+    pixel_ = QColor(colour.rgb()).rgba();  // opaque
     // A piece of `angle` radians strays R * angle^2 / 8 pixels from its arc.
     piecesPerRadian_ = std::sqrt(view.Radius() / (8.0 * kMostStray));
     if (trail.size() < 2) return;
@@ -85,12 +87,14 @@ void TrailDrawing::Draw(QPainter& painter, const GlobeView& view,
         da = db;
     }
     Break();
-    for (std::size_t i = 0; i < starts_.size(); ++i) {
-        const std::size_t end = i + 1 < starts_.size() ? starts_[i + 1] : points_.size();
-        pieces_ += end - starts_[i] - 1;
-    }
-    if (pieces_ > kMostSmoothPieces) {
-        DrawThin(painter, colour);
+    if (thin_) {
+        if (right_ < left_) return;
+        const QRect drawn(left_, top_, right_ - left_ + 1, bottom_ - top_ + 1);
+        painter.drawImage(drawn.topLeft(), image_, drawn);
+        // Cleared for the next drawing: only what this one drew.
+        for (int row = drawn.top(); row <= drawn.bottom(); ++row) {
+            std::fill_n(bits_ + row * stride_ + drawn.left(), drawn.width(), 0U);
+        }
         return;
     }
     painter.setRenderHint(QPainter::Antialiasing, true);
@@ -118,6 +122,13 @@ void TrailDrawing::Arc(const Vec3& a, double da, const Vec3& b, double db) {
         Break();
         return;
     }
+    // Nor can it reach the cap when its great circle passes outside it.
+    const Vec3 normal = Cross(a, b);
+    const double across = Dot(normal, view.Centre());
+    if (across * across > (1.0 - k * k) * Dot(normal, normal)) {
+        Break();
+        return;
+    }
     if (Dot(a, b) < 0.0) {
         // Wider than a right angle: in two halves, so no point of a chord comes near the
         // sphere's centre.
@@ -126,7 +137,6 @@ void TrailDrawing::Arc(const Vec3& a, double da, const Vec3& b, double db) {
         if (m2 > 1e-2) {
             m = (1.0 / std::sqrt(m2)) * m;
         } else {
-            const Vec3 normal = Cross(a, b);
             const double sinAngle = std::sqrt(Dot(normal, normal));
             if (sinAngle < 1e-12) {  // opposite places: no one great circle joins them
                 Break();
@@ -148,7 +158,14 @@ void TrailDrawing::Arc(const Vec3& a, double da, const Vec3& b, double db) {
     const auto inCap = [&](double t) {
         return da + t * (db - da) >= k * std::sqrt(1.0 - t * (1.0 - t) * c2);
     };
-    if (da < k || db < k) {
+    if (k == 0.0 && (da < 0.0 || db < 0.0)) {
+        // The whole visible hemisphere: the sign of q(t) . centre, which is linear in t.
+        if (da < 0.0 && db < 0.0) {
+            Break();
+            return;
+        }
+        (da < 0.0 ? t0 : t1) = da / (da - db);
+    } else if (da < k || db < k) {
         // Its ends, where the squared condition changes sign.
         const double delta = db - da;
         const double qa = delta * delta - k * k * c2;
@@ -195,10 +212,9 @@ void TrailDrawing::Arc(const Vec3& a, double da, const Vec3& b, double db) {
         const double x = view.HalfWidth() + scale * (ae + t * de);
         const double y = view.HalfHeight() - scale * (an + t * dn);
         if (first) {
-            starts_.push_back(points_.size());
-            points_.emplace_back(x, y);
+            Start({x, y});
         } else {
-            Emit(x, y);
+            Emit({x, y});
         }
     };
     if (t0 > 0.0 || !open_) {
@@ -210,84 +226,100 @@ void TrailDrawing::Arc(const Vec3& a, double da, const Vec3& b, double db) {
     if (!open_) Break();
 }
 
-void TrailDrawing::Emit(double x, double y) {
-    // Pixels counted from far off the screen's top left, so truncating finds the pixel.
-    constexpr double kOff = 1 << 22;
-    const QPointF& last = points_.back();
-    if (static_cast<int>(x + kOff) == static_cast<int>(last.x() + kOff) &&
-        static_cast<int>(y + kOff) == static_cast<int>(last.y() + kOff)) {
+void TrailDrawing::Start(const QPointF& at) {
+    if (thin_) {
+        pen_ = at;
         return;
     }
-    points_.emplace_back(x, y);
+    starts_.push_back(points_.size());
+    points_.push_back(at);
+}
+
+void TrailDrawing::Emit(const QPointF& at) {
+    // Pixels counted from far off the screen's top left, so truncating finds the pixel.
+    constexpr double kOff = 1 << 22;
+    const QPointF& last = thin_ ? pen_ : points_.back();
+    if (static_cast<int>(at.x() + kOff) == static_cast<int>(last.x() + kOff) &&
+        static_cast<int>(at.y() + kOff) == static_cast<int>(last.y() + kOff)) {
+        return;
+    }
+    ++pieces_;
+    if (thin_) {
+        Line(pen_, at);
+        pen_ = at;
+        return;
+    }
+    points_.push_back(at);
+    if (pieces_ > kMostSmoothPieces) GoThin();
 }
 
 void TrailDrawing::Break() {
-    if (!starts_.empty() && points_.size() - starts_.back() < 2) {
+    if (!thin_ && !starts_.empty() && points_.size() - starts_.back() < 2) {
         points_.resize(starts_.back());
         starts_.pop_back();
     }
     open_ = false;
 }
 
-void TrailDrawing::DrawThin(QPainter& painter, const QColor& colour) {
-    const int width = view_->Width();
-    const int height = view_->Height();
-    if (width <= 0 || height <= 0) return;
-    if (thin_.width() != width || thin_.height() != height) {
-        thin_ = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
-        thin_.fill(0);
+void TrailDrawing::GoThin() {
+    const int width = std::max(view_->Width(), 1);
+    const int height = std::max(view_->Height(), 1);
+    if (image_.width() != width || image_.height() != height) {
+        image_ = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+        image_.fill(0);
+        stride_ = image_.bytesPerLine() / 4;
     }
-    const std::uint32_t pixel = QColor(colour.rgb()).rgba();  // opaque
-    auto* bits = reinterpret_cast<std::uint32_t*>(thin_.bits());
-    const std::ptrdiff_t stride = thin_.bytesPerLine() / 4;
-    int left = width;
-    int top = height;
-    int right = -1;
-    int bottom = -1;
-    const auto line = [&](QPointF p, QPointF q) {
-        if (!Clip(p, q, width - 1, height - 1)) return;
-        // Within the image now, so adding a half and truncating rounds.
-        const int x0 = static_cast<int>(p.x() + 0.5);
-        const int y0 = static_cast<int>(p.y() + 0.5);
-        const int x1 = static_cast<int>(q.x() + 0.5);
-        const int y1 = static_cast<int>(q.y() + 0.5);
-        left = std::min({left, x0, x1});
-        right = std::max({right, x0, x1});
-        top = std::min({top, y0, y1});
-        bottom = std::max({bottom, y0, y1});
-        // Along the longer axis one pixel a step, the other in 16.16 fixed point from the
-        // middle of the first pixel.
-        const int dx = x1 - x0;
-        const int dy = y1 - y0;
-        std::uint32_t* at = bits + y0 * stride + x0;
-        if (std::abs(dx) >= std::abs(dy)) {
-            const int steps = std::abs(dx);
-            const std::ptrdiff_t along = dx >= 0 ? 1 : -1;
-            const std::int32_t slope = steps == 0 ? 0 : (dy * 65536) / steps;
-            std::int32_t across = 0x8000;
-            for (int i = 0; i <= steps; ++i, at += along, across += slope) {
-                at[((across >> 16)) * stride] = pixel;
-            }
-        } else {
-            const int steps = std::abs(dy);
-            const std::ptrdiff_t along = dy >= 0 ? stride : -stride;
-            const std::int32_t slope = (dx * 65536) / steps;
-            std::int32_t across = 0x8000;
-            for (int i = 0; i <= steps; ++i, at += along, across += slope) {
-                at[across >> 16] = pixel;
-            }
-        }
-    };
+    bits_ = reinterpret_cast<std::uint32_t*>(image_.bits());
+    left_ = width;
+    top_ = height;
+    right_ = -1;
+    bottom_ = -1;
+    thin_ = true;
     for (std::size_t i = 0; i < starts_.size(); ++i) {
         const std::size_t end = i + 1 < starts_.size() ? starts_[i + 1] : points_.size();
-        for (std::size_t j = starts_[i] + 1; j < end; ++j) line(points_[j - 1], points_[j]);
+        for (std::size_t j = starts_[i] + 1; j < end; ++j) Line(points_[j - 1], points_[j]);
     }
-    if (right < left) return;
-    const QRect drawn(left, top, right - left + 1, bottom - top + 1);
-    painter.drawImage(drawn.topLeft(), thin_, drawn);
-    // Cleared for the next drawing: only what this one drew.
-    for (int row = drawn.top(); row <= drawn.bottom(); ++row) {
-        std::fill_n(bits + row * stride + drawn.left(), drawn.width(), 0U);
+    pen_ = points_.back();
+    points_.clear();
+    starts_.clear();
+}
+
+void TrailDrawing::Line(QPointF p, QPointF q) {
+    const double right = image_.width() - 1;
+    const double bottom = image_.height() - 1;
+    const auto inside = [&](const QPointF& v) {
+        return v.x() >= 0.0 && v.x() <= right && v.y() >= 0.0 && v.y() <= bottom;
+    };
+    if (!(inside(p) && inside(q)) && !Clip(p, q, right, bottom)) return;
+    // Within the image now, so adding a half and truncating rounds.
+    const int x0 = static_cast<int>(p.x() + 0.5);
+    const int y0 = static_cast<int>(p.y() + 0.5);
+    const int x1 = static_cast<int>(q.x() + 0.5);
+    const int y1 = static_cast<int>(q.y() + 0.5);
+    left_ = std::min({left_, x0, x1});
+    right_ = std::max({right_, x0, x1});
+    top_ = std::min({top_, y0, y1});
+    bottom_ = std::max({bottom_, y0, y1});
+    // Along the longer axis one pixel a step; across it in 16.16 fixed point, from the middle
+    // of the first pixel.
+    const int dx = x1 - x0;
+    const int dy = y1 - y0;
+    const bool wide = std::abs(dx) >= std::abs(dy);
+    const int steps = wide ? std::abs(dx) : std::abs(dy);
+    const std::ptrdiff_t along = wide ? (dx >= 0 ? 1 : -1) : (dy >= 0 ? stride_ : -stride_);
+    const std::ptrdiff_t sideways = wide ? (dy >= 0 ? stride_ : -stride_) : (dx >= 0 ? 1 : -1);
+    const std::int32_t slope = steps == 0 ? 0 : (std::abs(wide ? dy : dx) * 65536) / steps;
+    const std::uint32_t pixel = pixel_;
+    std::uint32_t* at = bits_ + y0 * stride_ + x0;
+    std::int32_t fraction = 0x8000;
+    for (int i = 0; i <= steps; ++i) {
+        *at = pixel;
+        at += along;
+        fraction += slope;
+        if (fraction >= 0x10000) {
+            fraction -= 0x10000;
+            at += sideways;
+        }
     }
 }
 

@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QPointF>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <vector>
 
@@ -93,17 +94,31 @@ class TrailDrawing {
 
   private:
     void Arc(const Vec3& a, double da, const Vec3& b, double db);
-    void Emit(double x, double y);
+    // A polyline begins at `at`; the next point of it; the end of it.
+    void Start(const QPointF& at);
+    void Emit(const QPointF& at);
     void Break();
-    void DrawThin(QPainter& painter, const QColor& colour);
+    // Too many pieces to smooth: what is kept is drawn into the image, and from now on each
+    // piece as it comes.
+    void GoThin();
+    void Line(QPointF p, QPointF q);
 
     const GlobeView* view_ = nullptr;
     double piecesPerRadian_ = 1.0;
+    std::size_t pieces_ = 0;
+    bool open_ = false;  // the last polyline goes on from its last point
+    // Smooth: the polylines, drawn by the painter at the end.
     std::vector<QPointF> points_;
     std::vector<std::size_t> starts_;  // where each polyline begins in points_
-    bool open_ = false;                // the last polyline goes on from its last point
-    std::size_t pieces_ = 0;
-    QImage thin_;
+    // Thin: drawn at once into an image the size of the view, clear but for what the drawing
+    // in progress put there (within left_..right_, top_..bottom_).
+    bool thin_ = false;
+    QImage image_;
+    std::uint32_t* bits_ = nullptr;
+    std::ptrdiff_t stride_ = 0;
+    std::uint32_t pixel_ = 0;
+    QPointF pen_;
+    int left_ = 0, top_ = 0, right_ = -1, bottom_ = -1;
 };
 
 }  // namespace vostrel
