@@ -9,6 +9,7 @@
 #include <marble/MarbleMap.h>
 #include <marble/MarbleModel.h>
 #include <marble/RenderState.h>
+#include <marble/ViewportParams.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <private/qguiapplication_p.h>
@@ -32,6 +33,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -40,8 +42,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <deque>
 #include <functional>
 #include <numbers>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -53,6 +57,7 @@
 #include "globe/MapTheme.h"
 #include "globe/TileGuard.h"
 #include "globe/TrackLayer.h"
+#include "globe/TrailDrawing.h"
 #include "kit/TestKit.h"
 #include "support/NetGuard.h"
 #include "tiles/LoopbackTileServer.h"
@@ -445,6 +450,52 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
     const QString first = label->text();
     EXPECT_TRUE(WaitFor([&] { return label->text() != first; }, 3000));
     EXPECT_TRUE(label->text().endsWith(QStringLiteral(", 1 s ago"))) << label->text().toStdString();
+}
+
+// The trail drawn in screen space, thin (thousands of arcs all over a globe seen whole) and
+// smooth (a few): every position in front is on it, and nothing lands beyond the globe's disc
+// however the arcs run round its far side.
+TEST(TrailDrawing, DrawsWhatIsInFrontAndNothingBeyondTheGlobe) {
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    constexpr double kDegree = std::numbers::pi / 180.0;
+    constexpr int kRadius = 120;
+    const QPoint centre(200, 150);
+    for (const int count : {3000, 40}) {
+        SCOPED_TRACE(count);
+        std::deque<TrailPoint> trail;
+        for (int i = 0; i < count; ++i) {
+            const double lon = (unit(random) * 360.0 - 180.0) * kDegree;
+            const double lat = std::asin(unit(random) * 2.0 - 1.0);
+            trail.push_back({lon / kDegree, lat / kDegree, std::cos(lat) * std::cos(lon),
+                             std::cos(lat) * std::sin(lon), std::sin(lat)});
+        }
+        const Marble::ViewportParams viewport(Marble::Spherical, 0.3, 0.5, kRadius,
+                                              QSize(400, 300));
+        const GlobeView view(viewport);
+        QImage image(400, 300, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        TrailDrawing drawing;
+        {
+            QPainter painter(&image);
+            drawing.Draw(painter, view, trail, kTrackRed);
+        }
+        EXPECT_EQ(drawing.Pieces() > kMostSmoothPieces, count == 3000);
+        int beyond = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (RedPixelsAround(image, QPoint(x, y), 0) == 0) continue;
+                if (std::hypot(x - centre.x(), y - centre.y()) > kRadius + kTrailWidth) ++beyond;
+            }
+        }
+        EXPECT_EQ(beyond, 0) << "drawn beyond the globe";
+        int missing = 0;
+        for (const TrailPoint& point : trail) {
+            if (Dot(point.Unit(), view.Centre()) < 0.2) continue;
+            if (RedPixelsAround(image, view.Screen(point.Unit()).toPoint(), 2) == 0) ++missing;
+        }
+        EXPECT_EQ(missing, 0) << "positions in front not on the trail";
+    }
 }
 
 // A pointer on the mark shows the direction of travel, none after a move of GPS noise; under
