@@ -1,5 +1,6 @@
 // What one fix costs the GUI thread as the trail grows: ShowKmlFile of a real snapshot plus the
-// event processing after it, where the globe is redrawn. Two tracks, each to 10,000 positions:
+// event processing after it, where the globe is redrawn. Two tracks, each to 60,000 positions (a
+// week of reports, the most the trail keeps):
 // fixes spread over the whole globe (a hostile peer's random positions, or GPS glitches), and a
 // vehicle at street scale (40 m between fixes, turning as it goes). The view is the viewer's
 // own: street scale from the first fix, following the tracker; and for the spread fixes also
@@ -24,8 +25,9 @@
 namespace vostrel::bench {
 namespace {
 
-constexpr double kTargetMs = 20.0;
-constexpr int kCheckpoints[] = {500, 3000, 10000};
+// A frame at 60 Hz, in every view.
+constexpr double kTargetMs = 16.7;
+constexpr int kCheckpoints[] = {500, 3000, 10000, 60000};
 constexpr int kTimedFixes = 20;
 constexpr double kReadyLimitSeconds = 120.0;
 
@@ -137,13 +139,26 @@ int Run(const BenchHome& home) {
     const std::vector<Row> spread = Measure<SpreadTrack>(home, "spread");
     const std::vector<Row> street = Measure<StreetTrack>(home, "street");
     const std::vector<Row> globe = Measure<SpreadTrack>(home, "spread,globe", true);
-    const double worst = std::max(spread.back().median, street.back().median);
-    std::printf("   (whole globe in view, every arc drawn: median %.2f ms at 10,000 points)\n",
-                globe.back().median);
+    double worst = 0.0;
+    for (const std::vector<Row>* rows : {&spread, &street, &globe}) {
+        for (const Row& row : *rows) {
+            if (row.points >= 10000) worst = std::max(worst, row.median);
+        }
+    }
+    const auto at = [](const std::vector<Row>& rows, int points) {
+        for (const Row& row : rows) {
+            if (row.points == points) return row.median;
+        }
+        return 0.0;
+    };
+    for (const int points : {10000, 60000}) {
+        std::printf(
+            "median per fix at %d points: spread %.2f ms, street %.2f ms, whole globe %.2f ms\n",
+            points, at(spread, points), at(street, points), at(globe, points));
+    }
     std::printf(
-        "median per fix at 10,000 points: spread %.2f ms, street %.2f ms (target <= %.0f "
-        "ms): %s\n",
-        spread.back().median, street.back().median, kTargetMs, Verdict(worst <= kTargetMs));
+        "slowest median per fix at 10,000 and 60,000 points: %.2f ms (target <= %.1f ms): %s\n",
+        worst, kTargetMs, Verdict(worst <= kTargetMs));
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <marble/MarbleMap.h>
 #include <marble/MarbleModel.h>
 #include <marble/RenderState.h>
+#include <marble/ViewportParams.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <private/qguiapplication_p.h>
@@ -33,6 +34,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
@@ -42,8 +44,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <deque>
 #include <functional>
 #include <numbers>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -55,6 +59,7 @@
 #include "globe/MapTheme.h"
 #include "globe/TileGuard.h"
 #include "globe/TrackLayer.h"
+#include "globe/TrailDrawing.h"
 #include "kit/TestKit.h"
 #include "support/NetGuard.h"
 #include "tiles/LoopbackTileServer.h"
@@ -147,6 +152,7 @@ class GlobeViewerTest : public ::testing::Test {
     }
 
     QTemporaryDir dir_;
+    test::FixedClock clock_;  // outlives the viewer that may be given it
     ComponentRegistry registry_;
     std::unique_ptr<QObject> object_;
     ViewerAutomation* viewer_ = nullptr;
@@ -340,18 +346,18 @@ TEST_F(GlobeViewerTest, StartsWithTheHistoryOfEarlierRuns) {
     ExpectCentredOn(8.507, 47.2503);
     EXPECT_LE(Map().SpanKm(), 3.0);
     EXPECT_TRUE(globe_->Window()->CentreButton()->isEnabled());
-    EXPECT_EQ(Map().LastFix().toSecsSinceEpoch(), saved.toSecsSinceEpoch());
-    EXPECT_EQ(Map().CurrentFreshness(), Freshness::Quiet);
-    EXPECT_EQ(globe_->Window()->Freshness()->text(), Map().FreshnessText());
+    EXPECT_EQ(Map().Fix().Time().toSecsSinceEpoch(), saved.toSecsSinceEpoch());
+    EXPECT_EQ(Map().Fix().Current(), Freshness::Quiet);
+    EXPECT_EQ(globe_->Window()->Freshness()->text(), Map().Fix().Text());
     EXPECT_TRUE(
         QAccessible::queryAccessibleInterface(&Map())
             ->text(QAccessible::Description)
             .startsWith(QStringLiteral("Your Tracker (last known): latitude 47.250300\u00b0, "
                                        "longitude 8.507000\u00b0. Last fix ")));
-    EXPECT_TRUE(Map().FreshnessText().startsWith(QStringLiteral("Last fix ") +
-                                                 saved.toString(QStringLiteral("HH:mm:ss")) +
-                                                 QStringLiteral(", 5 min")))
-        << Map().FreshnessText().toStdString();
+    EXPECT_TRUE(Map().Fix().Text().startsWith(QStringLiteral("Last fix ") +
+                                              saved.toString(QStringLiteral("HH:mm:ss")) +
+                                              QStringLiteral(", 5 min")))
+        << Map().Fix().Text().toStdString();
     WaitUntilReady();
     EXPECT_TRUE(WaitFor([&] { return RedPixelsAround(Picture(), Where(8.5058, 47.25), 3) > 3; }))
         << "no trail";
@@ -359,15 +365,19 @@ TEST_F(GlobeViewerTest, StartsWithTheHistoryOfEarlierRuns) {
     Show(8.508, 47.2506);
     EXPECT_FALSE(track.LastKnown());
     EXPECT_EQ(track.Trail().size(), 32U);
-    EXPECT_EQ(Map().CurrentFreshness(), Freshness::Fresh);
+    EXPECT_EQ(Map().Fix().Current(), Freshness::Fresh);
     EXPECT_TRUE(WaitFor([&] { return RedPixelsAround(Picture(), Where(8.508, 47.2506)) > 40; }));
 }
 
 // The age of the last fix every second, amber after two minutes and red after ten; the map's
 // accessible description carries the position, that age and the direction of travel.
 TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
-    QDateTime now(QDate(2026, 12, 7), QTime(14, 28, 54));
-    Map().SetClock([&now] { return now; });
+    const auto setNow = [this](const QDateTime& now) {
+        clock_.wall = ClockPort::WallTime(std::chrono::milliseconds(now.toMSecsSinceEpoch()));
+    };
+    const QDateTime start(QDate(2026, 12, 7), QTime(14, 28, 54));
+    setNow(start);
+    Map().Fix().SetClock(clock_);
     WaitUntilReady();
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&Map());
     ASSERT_NE(accessible, nullptr);
@@ -378,7 +388,7 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
 
     Show(121.487086666667, 24.9981516666667);
     const double north = 24.9981516666667 + 0.0003;  // 33 m north
-    now = now.addSecs(4);
+    setNow(start.addSecs(4));
     Show(121.487086666667, north);
 
     QLabel* label = globe_->Window()->Freshness();
@@ -396,13 +406,13 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
         {7500, "Last fix 14:28:58, 2 h 5 min ago", Freshness::Silent},
         {86400 + 3600, "Last fix 2026-12-07 14:28:58, 1 d 1 h ago", Freshness::Silent},
     };
-    const QDateTime fix = Map().LastFix();
+    const QDateTime fix = Map().Fix().Time();
     for (const Step& step : steps) {
         SCOPED_TRACE(step.text);
-        now = fix.addSecs(step.after);
-        Map().Tick();
+        setNow(fix.addSecs(step.after));
+        Map().Fix().Tick();
         EXPECT_EQ(label->text().toStdString(), step.text);
-        EXPECT_EQ(Map().CurrentFreshness(), step.freshness);
+        EXPECT_EQ(Map().Fix().Current(), step.freshness);
         EXPECT_EQ(Map().Track().CurrentFreshness(), step.freshness) << "the mark's ring";
         const char* colour = step.freshness == Freshness::Fresh   ? ""
                              : step.freshness == Freshness::Quiet ? "#f0a000"
@@ -410,8 +420,8 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
         EXPECT_EQ(label->styleSheet().contains(QLatin1String("background")), *colour != 0);
         EXPECT_TRUE(label->styleSheet().contains(QLatin1String(colour)));
     }
-    now = fix.addSecs(12);
-    Map().Tick();
+    setNow(fix.addSecs(12));
+    Map().Fix().Tick();
     const std::string description = accessible->text(QAccessible::Description).toStdString();
     EXPECT_EQ(description,
               "Your Tracker: latitude 24.998452\u00b0, longitude 121.487087\u00b0. Last fix "
@@ -437,11 +447,57 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
     EXPECT_EQ(told, std::vector<QObject*>{&Map()});
 
     // The ticking clock: the text goes up by itself, once a second.
-    Map().SetClock([] { return QDateTime::currentDateTime(); });
+    clock_.wall.reset();
     Show(121.5, 25.0);
     const QString first = label->text();
     EXPECT_TRUE(WaitFor([&] { return label->text() != first; }, 3000));
     EXPECT_TRUE(label->text().endsWith(QStringLiteral(", 1 s ago"))) << label->text().toStdString();
+}
+
+// The trail drawn in screen space, thin (thousands of arcs all over a globe seen whole) and
+// smooth (a few): every position in front is on it, and nothing lands beyond the globe's disc
+// however the arcs run round its far side.
+TEST(TrailDrawing, DrawsWhatIsInFrontAndNothingBeyondTheGlobe) {
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    constexpr double kDegree = std::numbers::pi / 180.0;
+    constexpr int kRadius = 120;
+    const QPoint centre(200, 150);
+    for (const int count : {3000, 40}) {
+        SCOPED_TRACE(count);
+        std::deque<TrailPoint> trail;
+        for (int i = 0; i < count; ++i) {
+            const double lon = (unit(random) * 360.0 - 180.0) * kDegree;
+            const double lat = std::asin(unit(random) * 2.0 - 1.0);
+            trail.push_back({lon / kDegree, lat / kDegree, std::cos(lat) * std::cos(lon),
+                             std::cos(lat) * std::sin(lon), std::sin(lat)});
+        }
+        const Marble::ViewportParams viewport(Marble::Spherical, 0.3, 0.5, kRadius,
+                                              QSize(400, 300));
+        const GlobeView view(viewport);
+        QImage image(400, 300, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        TrailDrawing drawing;
+        {
+            QPainter painter(&image);
+            drawing.Draw(painter, view, trail, kTrackRed);
+        }
+        EXPECT_EQ(drawing.Pieces() > kMostSmoothPieces, count == 3000);
+        int beyond = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (RedPixelsAround(image, QPoint(x, y), 0) == 0) continue;
+                if (std::hypot(x - centre.x(), y - centre.y()) > kRadius + kTrailWidth) ++beyond;
+            }
+        }
+        EXPECT_EQ(beyond, 0) << "drawn beyond the globe";
+        int missing = 0;
+        for (const TrailPoint& point : trail) {
+            if (Dot(point.Unit(), view.Centre()) < 0.2) continue;
+            if (RedPixelsAround(image, view.Screen(point.Unit()).toPoint(), 2) == 0) ++missing;
+        }
+        EXPECT_EQ(missing, 0) << "positions in front not on the trail";
+    }
 }
 
 // A pointer on the mark shows the direction of travel, none after a move of GPS noise; under

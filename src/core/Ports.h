@@ -58,13 +58,16 @@ class ReportFramingPort {
 };
 
 // The program's one clock: the date and time in front of each received report (date first,
-// one blank between them), and the steady time idle tracker connections are judged by.
+// one blank between them), the steady time idle tracker connections are judged by, and the
+// wall-clock time the age of the last fix is told in.
 class ClockPort {
   public:
     using TimePoint = std::chrono::steady_clock::time_point;
+    using WallTime = std::chrono::system_clock::time_point;
     virtual ~ClockPort() = default;
     virtual std::string DateAndTime() = 0;
     virtual TimePoint Now() { return std::chrono::steady_clock::now(); }
+    virtual WallTime WallNow() { return std::chrono::system_clock::now(); }
 };
 
 // Whether a save is on disk when it returns (Now) or at the next Sync (Deferred): several

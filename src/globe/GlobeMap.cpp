@@ -12,7 +12,6 @@
 #include <marble/PluginManager.h>
 
 #include <QAccessible>
-#include <QAccessibleWidget>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -26,6 +25,7 @@
 #include <numbers>
 
 #include "core/Errors.h"
+#include "globe/GlobeMapAccessible.h"
 #include "globe/MapTheme.h"
 #include "globe/TileGuard.h"
 
@@ -71,60 +71,10 @@ QString DescribeUnfinished(const Marble::RenderState& state) {
     return parts.join(QStringLiteral(", "));
 }
 
-// "12 s ago", "3 min 5 s ago", "2 h 5 min ago", "3 d 4 h ago".
-QString Ago(qint64 seconds) {
-    seconds = std::max<qint64>(seconds, 0);
-    if (seconds < 60) return QStringLiteral("%1 s ago").arg(seconds);
-    if (seconds < 3600)
-        return QStringLiteral("%1 min %2 s ago").arg(seconds / 60).arg(seconds % 60);
-    if (seconds < 86400) {
-        return QStringLiteral("%1 h %2 min ago").arg(seconds / 3600).arg(seconds % 3600 / 60);
-    }
-    return QStringLiteral("%1 d %2 h ago").arg(seconds / 86400).arg(seconds % 86400 / 3600);
-}
-
-QString CompassPoint(double degrees) {
-    static const char* const kPoints[] = {"north", "northeast", "east", "southeast",
-                                          "south", "southwest", "west", "northwest"};
-    return QLatin1String(kPoints[static_cast<int>(std::lround(degrees / 45.0)) % 8]);
-}
-
-// What a screen reader gets of the map: its name, and as its description the tracker's
-// position, the age of the fix and the direction of travel, worked out when asked.
-class GlobeMapAccessible : public QAccessibleWidget {
-  public:
-    explicit GlobeMapAccessible(GlobeMap* map) : QAccessibleWidget(map, QAccessible::Graphic) {}
-
-    QString text(QAccessible::Text t) const override {
-        const auto* map = static_cast<const GlobeMap*>(widget());
-        switch (t) {
-            case QAccessible::Name:
-                return map->accessibleName().isEmpty() ? QLatin1String(kGlobeMapName)
-                                                       : map->accessibleName();
-            case QAccessible::Description:
-                return map->AccessibleDescription();
-            default:
-                return QAccessibleWidget::text(t);
-        }
-    }
-};
-
-QAccessibleInterface* GlobeMapAccessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String(GlobeMap::staticMetaObject.className()) && object != nullptr &&
-        object->isWidgetType()) {
-        return new GlobeMapAccessible(static_cast<GlobeMap*>(object));
-    }
-    return nullptr;
-}
-
 }  // namespace
 
-GlobeMap::GlobeMap(QWidget* parent)
-    : QWidget(parent), clock_([] { return QDateTime::currentDateTime(); }) {
-    static const bool accessible = [] {
-        QAccessible::installFactory(GlobeMapAccessibleFactory);
-        return true;
-    }();
+GlobeMap::GlobeMap(QWidget* parent) : QWidget(parent) {
+    static const bool accessible = (QAccessible::installFactory(&GlobeMapAccessible::Create), true);
     static_cast<void>(accessible);
     LimitPlugins();
     TileGuard::Instance();  // before the street map can fetch a tile
@@ -167,8 +117,11 @@ GlobeMap::GlobeMap(QWidget* parent)
     attribution_->adjustSize();
     attribution_->hide();
 
-    tick_.setSingleShot(true);
-    connect(&tick_, &QTimer::timeout, this, &GlobeMap::Tick);
+    connect(&fix_, &FixFreshness::Changed, this, [this](const QString&, Freshness freshness) {
+        if (freshness == track_.CurrentFreshness()) return;
+        track_.SetFreshness(freshness);
+        update();  // the mark's ring: at most twice after a fix
+    });
 }
 
 GlobeMap::~GlobeMap() = default;
@@ -280,7 +233,7 @@ void GlobeMap::CentreOn(double longitude, double latitude) {
 void GlobeMap::ShowPosition(double longitude, double latitude, const QString& name) {
     track_.Show(longitude, latitude, name);
     track_.SetLastKnown(false);
-    Fixed(clock_());
+    Fixed(fix_.Now());
     if (!shownOnce_) {
         Framed();
         return;
@@ -311,71 +264,8 @@ void GlobeMap::Framed() {
 }
 
 void GlobeMap::Fixed(const QDateTime& time) {
-    lastFix_ = time;
-    Tick();
-    DescriptionChanged();
-}
-
-void GlobeMap::DescriptionChanged() {
-    // Only while an assistive technology listens: otherwise not even the interface is made.
-    if (!QAccessible::isActive()) return;
-    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&event);
-}
-
-void GlobeMap::SetClock(std::function<QDateTime()> clock) {
-    clock_ = std::move(clock);
-    Tick();
-}
-
-Freshness GlobeMap::CurrentFreshness() const {
-    const qint64 seconds = lastFix_.isValid() ? lastFix_.secsTo(clock_()) : 0;
-    return seconds >= kSilentAfterSeconds  ? Freshness::Silent
-           : seconds >= kQuietAfterSeconds ? Freshness::Quiet
-                                           : Freshness::Fresh;
-}
-
-QString GlobeMap::FreshnessText() const {
-    if (!lastFix_.isValid()) return {};
-    const QDateTime now = clock_();
-    const QString format = lastFix_.date() == now.date() ? QStringLiteral("HH:mm:ss")
-                                                         : QStringLiteral("yyyy-MM-dd HH:mm:ss");
-    return QStringLiteral("Last fix %1, %2")
-        .arg(lastFix_.toString(format), Ago(lastFix_.secsTo(now)));
-}
-
-void GlobeMap::Tick() {
-    if (!lastFix_.isValid()) return;
-    const Freshness freshness = CurrentFreshness();
-    if (freshness != track_.CurrentFreshness()) {
-        track_.SetFreshness(freshness);
-        update();  // the mark's ring: at most twice after a fix
-    }
-    const QString text = FreshnessText();
-    if (text != freshnessText_) {
-        freshnessText_ = text;
-        emit FreshnessChanged(text, freshness);
-    }
-    // Next when the age in whole seconds goes up.
-    const qint64 ms = lastFix_.msecsTo(clock_());
-    tick_.start(ms >= 0 ? 1000 - static_cast<int>(ms % 1000) : 1000);
-}
-
-QString GlobeMap::AccessibleDescription() const {
-    if (!track_.HasPosition()) return QStringLiteral("No position yet.");
-    const TrackLayer::Point& at = track_.Position();
-    QString text =
-        QStringLiteral("%1: latitude %2\u00b0, longitude %3\u00b0.")
-            .arg((track_.Name().isEmpty() ? QStringLiteral("The tracker") : track_.Name()) +
-                     (track_.LastKnown() ? QLatin1String(kLastKnownSuffix) : QLatin1String("")),
-                 QString::number(at.latitude, 'f', 6), QString::number(at.longitude, 'f', 6));
-    if (lastFix_.isValid()) text += QLatin1Char(' ') + FreshnessText() + QLatin1Char('.');
-    if (const std::optional<double> heading = track_.Heading()) {
-        text += QStringLiteral(" Heading %1\u00b0 (%2).")
-                    .arg(std::lround(*heading) % 360)
-                    .arg(CompassPoint(*heading));
-    }
-    return text;
+    fix_.Fixed(time);
+    GlobeMapAccessible::DescriptionChanged(this);
 }
 
 void GlobeMap::CentreOnTracker() {

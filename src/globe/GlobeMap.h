@@ -2,9 +2,8 @@
 // with drag to pan, the wheel and +/- to zoom, a compass, a scale bar and an overview map, and
 // the tracker's mark and trail. It follows the tracker without fighting the operator: the first
 // position is shown at street scale, later ones only re-centre the view when they would fall
-// outside it or near its edge, and never change the zoom. It keeps the time of the last fix and
-// says how long ago that was, every second; a screen reader reads the position and that age as
-// the map's description.
+// outside it or near its edge, and never change the zoom. The time of the last fix and its age
+// are kept by its FixFreshness; what a screen reader gets is GlobeMapAccessible's.
 #pragma once
 
 #include <marble/RenderState.h>
@@ -12,12 +11,11 @@
 #include <QDateTime>
 #include <QPoint>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
-#include <functional>
 #include <memory>
 #include <vector>
 
+#include "globe/FixFreshness.h"
 #include "globe/TrackLayer.h"
 #include "globe/TrackTail.h"
 
@@ -38,8 +36,6 @@ inline constexpr double kStreetScaleSpanKm = 2.0;
 inline constexpr double kFollowMargin = 0.1;
 // The street map's tile cache on disk, at most (about 5,000 tiles).
 inline constexpr quint64 kTileCacheLimitKiB = 100 * 1024;
-// The map's accessible name.
-inline constexpr const char* kGlobeMapName = "Globe";
 
 class GlobeMap : public QWidget {
     Q_OBJECT
@@ -51,7 +47,7 @@ class GlobeMap : public QWidget {
 
     // Moves the mark and extends the trail; the first position is shown at street scale,
     // later ones re-centre the view only when they would fall outside it or near its edge.
-    // The fix's time is now.
+    // The fix's time is the clock's now.
     void ShowPosition(double longitude, double latitude, const QString& name);
     // The positions from before this run, oldest first: the trail, its last position the last
     // known one, fixed at `time`. Shown at street scale, the mark grey and called
@@ -59,18 +55,9 @@ class GlobeMap : public QWidget {
     void ShowHistory(const std::vector<TrackPoint>& trail, const QString& name,
                      const QDateTime& time);
 
-    // The time of the last fix (invalid before one), "Last fix 14:28:54, 12 s ago" ("" before
-    // one; the date too when it is not today), and how fresh it is, all as of the clock now.
-    QDateTime LastFix() const { return lastFix_; }
-    QString FreshnessText() const;
-    Freshness CurrentFreshness() const;
-    // The position, the last fix's age and the direction of travel, for a screen reader.
-    QString AccessibleDescription() const;
-    // Where the time comes from (tests); the system clock unless set.
-    void SetClock(std::function<QDateTime()> clock);
-    // Brings the freshness up to date now: the text, and the mark's ring when its colour
-    // changes. Runs by itself every second once there is a fix.
-    void Tick();
+    // The last fix: its time and how fresh it is; the mark's ring follows it.
+    FixFreshness& Fix() { return fix_; }
+    const FixFreshness& Fix() const { return fix_; }
     // Centres the view on the tracker's position at street scale (nothing before a position).
     void CentreOnTracker();
     // Zooms by `steps` (positive: in) about the centre or, given, a point of the widget.
@@ -111,10 +98,6 @@ class GlobeMap : public QWidget {
     // Draws the globe into an image at once, for when it can't be drawn on screen.
     void DrawOffscreen();
 
-  signals:
-    // The freshness text changed (every second while there is a fix).
-    void FreshnessChanged(const QString& text, vostrel::Freshness freshness);
-
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -130,7 +113,6 @@ class GlobeMap : public QWidget {
     void Paint(QPaintDevice& device, const QRect& rect);
     void Framed();
     void Fixed(const QDateTime& time);
-    void DescriptionChanged();
 
     // Destroyed in reverse: the map before the layer it draws and the model it shows.
     std::unique_ptr<Marble::MarbleModel> model_;
@@ -141,10 +123,7 @@ class GlobeMap : public QWidget {
     bool offlineInstead_ = false;
     bool shownOnce_ = false;
     Marble::RenderStatus loadedDrawingStatus_ = Marble::WaitingForData;
-    std::function<QDateTime()> clock_;
-    QDateTime lastFix_;
-    QString freshnessText_;
-    QTimer tick_;
+    FixFreshness fix_;
     // Dragging: where the press was and the centre then.
     bool dragging_ = false;
     QPoint pressedAt_;

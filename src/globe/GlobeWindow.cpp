@@ -76,14 +76,12 @@ GlobeWindow::GlobeWindow() {
     tileStatus_->hide();
 
     map_ = new GlobeMap(this);
-    connect(map_, &GlobeMap::FreshnessChanged, this, [this](const QString& text, auto freshness) {
-        freshness_->setText(text);
-        static const QString kStyles[] = {
-            QString(), QStringLiteral("background: #f0a000; color: black; border-radius: 3px;"),
-            QStringLiteral("background: #c81414; color: white; border-radius: 3px;")};
-        const QString& style = kStyles[static_cast<int>(freshness)];
-        if (freshness_->styleSheet() != style) freshness_->setStyleSheet(style);
-    });
+    connect(&map_->Fix(), &FixFreshness::Changed, this,
+            [this](const QString& text, vostrel::Freshness freshness) {
+                freshness_->setText(text);
+                const QString style = LabelStyle(freshness);
+                if (freshness_->styleSheet() != style) freshness_->setStyleSheet(style);
+            });
 
     auto* controls = new QHBoxLayout;
     controls->setContentsMargins(6, 4, 6, 4);

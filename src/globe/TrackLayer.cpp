@@ -22,38 +22,13 @@ namespace {
 
 constexpr double kDegree = std::numbers::pi / 180.0;
 constexpr double kEarthRadiusMetres = 6'371'000.0;
-constexpr double kTrailWidth = 3.0;
-// The longest piece of an arc drawn as a straight line, in pixels: a chord of 16 px strays
-// less than a fifth of a pixel from the curve even on a globe 160 px across.
-constexpr double kPiecePixels = 16.0;
-// Past this many pieces in view (a trail of fixes all over a globe seen whole) the trail is
-// drawn thin and without smoothing, which costs a tenth as much.
-constexpr std::size_t kMostSmoothPieces = 6000;
-constexpr int kMostPiecesPerArc = 4000;
 
-struct Vec {
-    double x, y, z;
-};
-Vec operator*(double k, const Vec& v) {
-    return {k * v.x, k * v.y, k * v.z};
-}
-Vec operator+(const Vec& a, const Vec& b) {
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-Vec operator-(const Vec& a, const Vec& b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-double Dot(const Vec& a, const Vec& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-Vec Cross(const Vec& a, const Vec& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+using Vec = Vec3;
+Vec VecOf(const TrackLayer::Point& p) {
+    return p.Unit();
 }
 double Length(const Vec& v) {
     return std::sqrt(Dot(v, v));
-}
-Vec VecOf(const TrackLayer::Point& p) {
-    return {p.x, p.y, p.z};
 }
 Vec Unit(const Vec& v) {
     return (1.0 / Length(v)) * v;
@@ -70,123 +45,6 @@ void LonLatOf(const Vec& v, double& longitude, double& latitude) {
     longitude = std::atan2(v.y, v.x);
     latitude = std::asin(std::clamp(v.z, -1.0, 1.0));
 }
-
-// The orthographic view of the globe: what is visible of it and where a point lands on screen.
-class View {
-  public:
-    explicit View(const Marble::ViewportParams& viewport) {
-        const double lon = viewport.centerLongitude();  // radians
-        const double lat = viewport.centerLatitude();
-        centre_ = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
-        east_ = {-std::sin(lon), std::cos(lon), 0.0};
-        north_ = Cross(centre_, east_);
-        radius_ = viewport.radius();
-        halfWidth_ = viewport.width() / 2.0;
-        halfHeight_ = viewport.height() / 2.0;
-        // The cap of the globe that can reach the screen: the half diagonal, plus the width of
-        // the line, seen from the centre; at most the visible hemisphere.
-        const double reach = std::hypot(halfWidth_, halfHeight_) + 2 * kTrailWidth;
-        cosCap_ = reach >= radius_ ? 0.0 : std::sqrt(1.0 - (reach / radius_) * (reach / radius_));
-    }
-
-    const Vec& Centre() const { return centre_; }
-    // Where a direction along the surface points on screen (not normalised).
-    QPointF ScreenDirection(const Vec& d) const { return {Dot(d, east_), -Dot(d, north_)}; }
-    double CosCap() const { return cosCap_; }
-    double Radius() const { return radius_; }
-    bool InCap(const Vec& v) const { return Dot(v, centre_) >= cosCap_; }
-    QPointF Screen(const Vec& v) const {
-        return {halfWidth_ + radius_ * Dot(v, east_), halfHeight_ - radius_ * Dot(v, north_)};
-    }
-
-  private:
-    Vec centre_{}, east_{}, north_{};
-    double radius_ = 1.0, halfWidth_ = 0.0, halfHeight_ = 0.0, cosCap_ = 0.0;
-};
-
-// Collects the visible parts of the trail as polylines; arcs that join are one polyline.
-class TrailDrawing {
-  public:
-    explicit TrailDrawing(const View& view) : view_(view) {}
-
-    void AddArc(const Vec& a, const Vec& b) {
-        const Vec normal = Cross(a, b);
-        const double sinAngle = Length(normal);
-        const double angle = std::atan2(sinAngle, Dot(a, b));
-        if (sinAngle < 1e-12) {
-            // A few millimetres, or half the world with no one great circle: the ends only.
-            if (angle < 1.0 && view_.InCap(a) && view_.InCap(b))
-                Piece(a, 0.0, {b}, true);
-            else
-                Break();
-            return;
-        }
-        const Vec n = (1.0 / sinAngle) * normal;
-        const Vec towardB = Cross(n, a);  // with a: the frame of the arc's plane
-        // The great circle's points within the cap: those around the one nearest the centre.
-        const double s = Dot(view_.Centre(), n);
-        const double cosNearest = std::sqrt(std::max(0.0, 1.0 - s * s));
-        if (cosNearest < view_.CosCap() || cosNearest < 1e-12) {
-            Break();
-            return;
-        }
-        const Vec nearest = (1.0 / cosNearest) * (view_.Centre() - s * n);
-        const double t0 = std::atan2(Dot(nearest, towardB), Dot(nearest, a));
-        const double halfSpan = std::acos(std::clamp(view_.CosCap() / cosNearest, -1.0, 1.0));
-        bool drawn = false;
-        for (const double shift : {-2 * std::numbers::pi, 0.0, 2 * std::numbers::pi}) {
-            const double from = std::max(0.0, t0 + shift - halfSpan);
-            const double to = std::min(angle, t0 + shift + halfSpan);
-            if (from >= to) continue;
-            const int pieces =
-                std::clamp(static_cast<int>(std::ceil((to - from) * view_.Radius() / kPiecePixels)),
-                           1, kMostPiecesPerArc);
-            std::vector<Vec> along;
-            along.reserve(static_cast<std::size_t>(pieces));
-            for (int i = 1; i <= pieces; ++i) {
-                const double t = from + (to - from) * i / pieces;
-                along.push_back(std::cos(t) * a + std::sin(t) * towardB);
-            }
-            const Vec start = std::cos(from) * a + std::sin(from) * towardB;
-            Piece(start, from, along, to >= angle);
-            drawn = true;
-        }
-        if (!drawn) Break();
-    }
-
-    const std::vector<QPolygonF>& Lines() {
-        Break();
-        return lines_;
-    }
-    std::size_t Pieces() const { return pieces_; }
-
-  private:
-    // A drawn part of an arc from `start` through `along`; `toEnd` when it reaches the arc's
-    // end, so the next arc can go on from it.
-    void Piece(const Vec& start, double from, const std::vector<Vec>& along, bool toEnd) {
-        if (!(open_ && from == 0.0)) {
-            Break();
-            current_.append(view_.Screen(start));
-        }
-        for (const Vec& v : along) current_.append(view_.Screen(v));
-        open_ = toEnd;
-        if (!toEnd) Break();
-    }
-    void Break() {
-        if (current_.size() >= 2) {
-            lines_.push_back(current_);
-            pieces_ += static_cast<std::size_t>(current_.size() - 1);
-        }
-        current_.clear();
-        open_ = false;
-    }
-
-    const View& view_;
-    std::vector<QPolygonF> lines_;
-    QPolygonF current_;
-    bool open_ = false;
-    std::size_t pieces_ = 0;
-};
 
 struct Mark {
     QPointF at;
@@ -289,28 +147,13 @@ bool TrackLayer::render(Marble::GeoPainter* painter, Marble::ViewportParams* vie
     Vec travel{0.0, 0.0, 0.0};
     const bool moving =
         trail_.size() >= 2 && TravelAt(VecOf(trail_[trail_.size() - 2]), position, travel);
-    Mark mark{{},
-              std::nullopt,
-              lastKnown_ ? kLastKnownGrey : kTrackRed,
-              freshness_ == Freshness::Fresh   ? QColor(Qt::white)
-              : freshness_ == Freshness::Quiet ? kQuietAmber
-                                               : kSilentRed,
-              Label()};
+    Mark mark{
+        {}, std::nullopt, lastKnown_ ? kLastKnownGrey : kTrackRed, RingColour(freshness_), Label()};
     bool markInView = false;
 
     if (viewport->projection() == Marble::Spherical) {
-        const View view(*viewport);
-        TrailDrawing drawing(view);
-        for (std::size_t i = 1; i < trail_.size(); ++i) {
-            drawing.AddArc(VecOf(trail_[i - 1]), VecOf(trail_[i]));
-        }
-        const std::vector<QPolygonF>& lines = drawing.Lines();
-        const bool smooth = drawing.Pieces() <= kMostSmoothPieces;
-        qp.setRenderHint(QPainter::Antialiasing, smooth);
-        qp.setPen(smooth ? QPen(kTrackRed, kTrailWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin)
-                         : QPen(kTrackRed, 0));
-        qp.setBrush(Qt::NoBrush);
-        for (const QPolygonF& line : lines) qp.drawPolyline(line);
+        const GlobeView view(*viewport);
+        drawing_.Draw(qp, view, trail_, kTrackRed);
         markInView = Dot(position, view.Centre()) >= 0.0;
         mark.at = view.Screen(position);
         if (moving) mark.heading = UnitOnScreen(view.ScreenDirection(travel));

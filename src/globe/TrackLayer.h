@@ -1,9 +1,6 @@
 // The tracker on the globe: its latest position as a mark with its name, a pointer for the
 // direction of travel and a ring for how fresh the fix is, and the trail of positions before
-// it, drawn as great-circle arcs. Drawing visits every arc of the trail once, for a test
-// against the visible cap of the globe (a few multiplications; the trail holds at most
-// kMaxTrailPoints), and projects only the parts that can be seen, so what it costs beyond that
-// test follows what is in view, not the trail's length. The globe uses Marble's spherical
+// it, drawn as great-circle arcs (TrailDrawing). The globe uses Marble's spherical
 // projection, which this layer projects by hand; under any other projection it leaves the
 // projecting to Marble's painter, correct but slower.
 #pragma once
@@ -16,10 +13,14 @@
 #include <deque>
 #include <optional>
 
+#include "globe/FixFreshness.h"
+#include "globe/TrailDrawing.h"
+
 namespace vostrel {
 
-// The most positions the trail keeps; older ones are dropped first.
-inline constexpr std::size_t kMaxTrailPoints = 10000;
+// The most positions the trail keeps, a week of reports (one every ten seconds); older ones
+// are dropped first. The history shown at start is as long.
+inline constexpr std::size_t kMaxTrailPoints = 60000;
 // The tracker's red, for the mark and the trail at every scale.
 inline const QColor kTrackRed{0xDC, 0x14, 0x14};
 // The mark at the last known position from before this run, until the first fix of this run.
@@ -28,21 +29,9 @@ inline constexpr const char* kLastKnownSuffix = " (last known)";
 // A move shorter than this is GPS noise: it shows no direction of travel.
 inline constexpr double kHeadingNoiseMetres = 5.0;
 
-// How long the tracker has been quiet: the mark's ring is white, then amber after
-// kQuietAfterSeconds without a fix, then red after kSilentAfterSeconds.
-enum class Freshness { Fresh, Quiet, Silent };
-inline constexpr int kQuietAfterSeconds = 2 * 60;
-inline constexpr int kSilentAfterSeconds = 10 * 60;
-inline const QColor kQuietAmber{0xF0, 0xA0, 0x00};
-inline const QColor kSilentRed{0xFF, 0x20, 0x20};
-
 class TrackLayer : public Marble::LayerInterface {
   public:
-    struct Point {
-        double longitude = 0.0;            // degrees
-        double latitude = 0.0;             // degrees
-        double x = 0.0, y = 0.0, z = 1.0;  // unit vector
-    };
+    using Point = TrailPoint;
 
     // Moves the mark to the position and names it; extends the trail unless the position is
     // the same as the last one.
@@ -52,6 +41,7 @@ class TrackLayer : public Marble::LayerInterface {
     // followed by kLastKnownSuffix) rather than a fix of this run.
     void SetLastKnown(bool lastKnown) { lastKnown_ = lastKnown; }
     bool LastKnown() const { return lastKnown_; }
+    // How fresh the fix is: the colour of the mark's ring (RingColour).
     void SetFreshness(Freshness freshness) { freshness_ = freshness; }
     Freshness CurrentFreshness() const { return freshness_; }
 
@@ -73,6 +63,7 @@ class TrackLayer : public Marble::LayerInterface {
 
   private:
     std::deque<Point> trail_;
+    TrailDrawing drawing_;
     QString name_;
     bool lastKnown_ = false;
     Freshness freshness_ = Freshness::Fresh;

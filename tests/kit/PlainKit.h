@@ -62,12 +62,15 @@ struct OperatorRecord : ActivityLogPort, ErrorNoticePort {
     std::vector<std::string> Notices() const;
 };
 
-// The stamp is always kStamp; the steady time is the machine's until a test sets `now`.
+// The stamp is always kStamp; the steady and the wall-clock time are the machine's until a
+// test sets `now` or `wall`.
 struct FixedClock : ClockPort {
     static constexpr const char* kStamp = "07.12.2026 04:56:27";
     std::optional<TimePoint> now;
+    std::optional<WallTime> wall;
     std::string DateAndTime() override { return kStamp; }
     TimePoint Now() override { return now ? *now : ClockPort::Now(); }
+    WallTime WallNow() override { return wall ? *wall : ClockPort::WallNow(); }
 };
 
 struct RecordingViewer : ViewerPort {

@@ -1,0 +1,124 @@
+// The tracker's trail as the globe shows it: the great-circle arcs between its positions, drawn in
+// screen space. Under the globe's orthographic view a point of the sphere lands on screen
+// linearly, so the chord of an arc lands on the straight line between its ends and strays from
+// the arc by at most R * angle^2 / 8 pixels (R the globe's radius in pixels): an arc is cut into
+// pieces only where that would show, and its points are found without trigonometry (points of
+// the chord, brought out to the sphere). A point that lands on the pixel already drawn is
+// skipped, an arc out of view costs a test of its ends, and a trail of more pieces than
+// kMostSmoothPieces in view (fixes all over a globe seen whole) is drawn one pixel wide by a
+// rasteriser of its own, a fraction of what the painter's lines cost.
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QPointF>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+class QPainter;
+
+namespace Marble {
+class ViewportParams;
+}
+
+namespace vostrel {
+
+struct Vec3 {
+    double x, y, z;
+};
+inline Vec3 operator*(double k, const Vec3& v) {
+    return {k * v.x, k * v.y, k * v.z};
+}
+inline Vec3 operator+(const Vec3& a, const Vec3& b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+inline Vec3 operator-(const Vec3& a, const Vec3& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+inline double Dot(const Vec3& a, const Vec3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+inline Vec3 Cross(const Vec3& a, const Vec3& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// One position of the trail: degrees, and the unit vector of the sphere.
+struct TrailPoint {
+    double longitude = 0.0;
+    double latitude = 0.0;
+    double x = 0.0, y = 0.0, z = 1.0;
+    Vec3 Unit() const { return {x, y, z}; }
+};
+
+// The trail's line, in pixels; the cap of the globe that can reach the screen includes it.
+inline constexpr double kTrailWidth = 3.0;
+// Past this many straight pieces in view the trail is drawn one pixel wide, without smoothing.
+inline constexpr std::size_t kMostSmoothPieces = 6000;
+
+// The globe seen orthographically: what of it can reach the screen and where a point lands.
+class GlobeView {
+  public:
+    explicit GlobeView(const Marble::ViewportParams& viewport);
+
+    const Vec3& Centre() const { return centre_; }
+    double CosCap() const { return cosCap_; }
+    double Radius() const { return radius_; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    // Where a direction along the surface points on screen (not normalised).
+    QPointF ScreenDirection(const Vec3& d) const { return {Dot(d, east_), -Dot(d, north_)}; }
+    QPointF Screen(const Vec3& v) const {
+        return {halfWidth_ + radius_ * Dot(v, east_), halfHeight_ - radius_ * Dot(v, north_)};
+    }
+    const Vec3& East() const { return east_; }
+    const Vec3& North() const { return north_; }
+    double HalfWidth() const { return halfWidth_; }
+    double HalfHeight() const { return halfHeight_; }
+
+  private:
+    Vec3 centre_{}, east_{}, north_{};
+    double radius_ = 1.0, halfWidth_ = 0.0, halfHeight_ = 0.0, cosCap_ = 0.0;
+    int width_ = 0, height_ = 0;
+};
+
+class TrailDrawing {
+  public:
+    // Draws the arcs between consecutive positions of `trail` in `colour`. Keeps its buffers
+    // from one drawing to the next.
+    void Draw(QPainter& painter, const GlobeView& view, const std::deque<TrailPoint>& trail,
+              const QColor& colour);
+    // Straight pieces in the last drawing.
+    std::size_t Pieces() const { return pieces_; }
+
+  private:
+    void Arc(const Vec3& a, double da, const Vec3& b, double db);
+    // A polyline begins at `at`; the next point of it; the end of it.
+    void Start(const QPointF& at);
+    void Emit(const QPointF& at);
+    void Break();
+    // Too many pieces to smooth: what is kept is drawn into the image, and from now on each
+    // piece as it comes.
+    void GoThin();
+    void Line(QPointF p, QPointF q);
+
+    const GlobeView* view_ = nullptr;
+    double piecesPerRadian_ = 1.0;
+    std::size_t pieces_ = 0;
+    bool open_ = false;  // the last polyline goes on from its last point
+    // Smooth: the polylines, drawn by the painter at the end.
+    std::vector<QPointF> points_;
+    std::vector<std::size_t> starts_;  // where each polyline begins in points_
+    // Thin: drawn at once into an image the size of the view, clear but for what the drawing
+    // in progress put there (within left_..right_, top_..bottom_).
+    bool thin_ = false;
+    QImage image_;
+    std::uint32_t* bits_ = nullptr;
+    std::ptrdiff_t stride_ = 0;
+    std::uint32_t pixel_ = 0;
+    QPointF pen_;
+    int left_ = 0, top_ = 0, right_ = -1, bottom_ = -1;
+};
+
+}  // namespace vostrel
