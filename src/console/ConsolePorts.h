@@ -15,7 +15,7 @@ class ConsolePorts : public ActivityLogPort, public ErrorNoticePort {
   public:
     ConsolePorts(ActivityLog& log, ErrorNotice& notice) : log_(log), notice_(notice) {}
     void Append(const std::string& text) override;
-    void Show(const std::string& message, const std::string& reason) override;
+    void Show(const std::string& message, const std::string& reason = {}) override;
 
   private:
     ActivityLog& log_;
