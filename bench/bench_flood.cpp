@@ -141,8 +141,8 @@ int RunChild(const std::string& content, long megabytes) {
     bool done = false;
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-        seenBusy = seenBusy || link.AcceptSlotBusy[1] != 0;
-        if (sent && seenBusy && link.AcceptSlotBusy[1] == 0) done = true;
+        seenBusy = seenBusy || link.SlotBusy(1) != 0;
+        if (sent && seenBusy && link.SlotBusy(1) == 0) done = true;
         if (!done) return;
         // The lateness counts while the flood runs; dismissing every notice at once (no
         // operator clicks that fast) lets the interrupted arrivals finish back to back.

@@ -57,7 +57,7 @@ class Schedule {
                          [this](std::int16_t, const std::string&, std::uint64_t) { OnArrival(); });
         // Runs once the server has handled a request (after its own handler): a takeover's
         // hand-over is counted from here, so no scheduling of the client's sends can stretch it.
-        QObject::connect(&t.window->Link().sckListen, &ListenSocket::ConnectionRequest,
+        QObject::connect(&t.window->Link().Listener(), &ListenSocket::ConnectionRequest,
                          &t.window->Link(), [this](std::int32_t) {
                              if (flood_ > 0 && arrivalsAtRequest_ < 0)
                                  arrivalsAtRequest_ = arrivals_;
@@ -230,7 +230,7 @@ class Schedule {
             // A fragment, and once the server has read it, a whole report: the report is
             // handled whole, on its own.
             const std::string fragment = "$frag" + std::to_string(id);
-            AcceptSocket& element = *t_.window->Link().sckAccept.at(1);
+            const AcceptSocket& element = t_.window->Link().Element(1);
             const std::uint64_t readBefore = element.BytesRead();
             test::SendAll(c.fd, fragment);
             auto holder = holder_;
@@ -300,7 +300,7 @@ class Schedule {
                      (logged ? " handled but not saved" : " saved but never handled"));
             }
         }
-        if (t_.window->Link().AcceptSlotBusy[1] != kFree) Fail("the slot stays busy");
+        if (t_.window->Link().SlotBusy(1) != kFree) Fail("the slot stays busy");
         return false;
     }
 
@@ -353,7 +353,7 @@ class Schedule {
     }
 
     bool HolderMayYield() const {
-        const AcceptSocket& element = *t_.window->Link().sckAccept.at(1);
+        const AcceptSocket& element = t_.window->Link().Element(1);
         return element.HasEnded() || *t_.clock.now - element.LastGoodReport() >= kIdleHolderLimit;
     }
 

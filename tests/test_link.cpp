@@ -35,8 +35,8 @@ TEST(TrackerLink, StartListensLogsTheLineAndDisablesTheButton) {
     ASSERT_TRUE(t.Start());
     EXPECT_FALSE(t.window->Command1->isEnabled());
     EXPECT_EQ(t.Log(), before + t.ListeningLine());
-    EXPECT_TRUE(t.window->Link().sckListen.isListening());
-    EXPECT_EQ(t.window->Link().sckAccept.size(), 2u);
+    EXPECT_TRUE(t.window->Link().Listener().isListening());
+    EXPECT_EQ(t.window->Link().ElementCount(), 2u);
     EXPECT_TRUE(t.endedWith.empty());
 }
 
@@ -77,7 +77,7 @@ TEST(TrackerLink, OneTrackerAtATimeAndTheSlotIsReusedAfterItLeaves) {
     const int first = t.Connect();
     ASSERT_GE(first, 0);
     ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 connected.\r\n"));
-    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], kBusy);
+    EXPECT_EQ(t.window->Link().SlotBusy(1), kBusy);
     EXPECT_EQ(t.window->Link().GetFreeSocket(), 0);
 
     // A second tracker is refused: the server closes its connection and logs nothing.
@@ -93,18 +93,18 @@ TEST(TrackerLink, OneTrackerAtATimeAndTheSlotIsReusedAfterItLeaves) {
     ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine; }));
     test::SendAll(first, kReport);
     ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine + kTrackLine; }));
-    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], kBusy);
+    EXPECT_EQ(t.window->Link().SlotBusy(1), kBusy);
 
     ::close(first);
     ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 disconnected.\r\n"));
-    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], kFree);
+    EXPECT_EQ(t.window->Link().SlotBusy(1), kFree);
 
     const int third = t.Connect();
     ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), "connected.\r\n") == 3; }));
     EXPECT_EQ(Count(t.Log(), "Tracker 127.0.0.1 connected.\r\n"), 2u);
     EXPECT_FALSE(test::PeerClosed(third, 200));
     ::close(third);
-    ASSERT_TRUE(test::WaitFor([&] { return t.window->Link().AcceptSlotBusy[1] == kFree; }));
+    ASSERT_TRUE(test::WaitFor([&] { return t.window->Link().SlotBusy(1) == kFree; }));
 }
 
 TEST(TrackerLink, AnIPv6TrackerIsLoggedWithItsAddress) {
@@ -139,7 +139,7 @@ TEST(TrackerLink, QuickReportsAndQuickClosesEndWithTheSlotFree) {
     ::close(client);
     ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), "disconnected.\r\n") == 2; }));
     ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), " connected.\r\n") == 2; }));
-    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], kFree);
+    EXPECT_EQ(t.window->Link().SlotBusy(1), kFree);
     EXPECT_EQ(t.window->Link().GetFreeSocket(), 1);
 }
 
@@ -238,11 +238,11 @@ TEST(TrackerLink, AResetFreesTheSlotWithOneDisconnectLine) {
     test::ResetAndClose(client);
     ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 disconnected.\r\n"));
     // The connection is closed: nothing pending can announce its end a second time.
-    ASSERT_FALSE(t.window->Link().sckAccept[1]->HasConnection());
+    ASSERT_FALSE(t.window->Link().Element(1).HasConnection());
     QCoreApplication::processEvents();
     EXPECT_EQ(Count(t.Log(), "disconnected.\r\n"), 1u);
-    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], kFree);
-    EXPECT_FALSE(t.window->Link().sckAccept[1]->HasConnection());
+    EXPECT_EQ(t.window->Link().SlotBusy(1), kFree);
+    EXPECT_FALSE(t.window->Link().Element(1).HasConnection());
 }
 
 // The tracker leaves while its rejected report's notice is still open: the close is handled
@@ -265,8 +265,8 @@ TEST(TrackerLink, ATrackerLeavingWhileItsNoticeIsOpenIsHandledNested) {
     test::SendAll(client, "short");
     ASSERT_TRUE(test::WaitFor([&] { return closedWhileOpen && notices.OpenNow() == 0; }));
     EXPECT_EQ(notices.seen.size(), 1u);
-    EXPECT_EQ(t.window->Link().AcceptSlotBusy[1], kFree);
-    EXPECT_FALSE(t.window->Link().sckAccept[1]->HasConnection());
+    EXPECT_EQ(t.window->Link().SlotBusy(1), kFree);
+    EXPECT_FALSE(t.window->Link().Element(1).HasConnection());
 
     // The slot takes the next tracker as usual.
     const int next = t.Connect();
@@ -280,7 +280,7 @@ TEST(TrackerLink, AcceptedConnectionsUseShortKeepAlive) {
     ASSERT_TRUE(t.Start());
     const int client = t.Connect();
     ASSERT_TRUE(t.LogHas(" connected.\r\n"));
-    const int fd = t.window->Link().sckAccept[1]->Descriptor();
+    const int fd = t.window->Link().Element(1).Descriptor();
     ASSERT_GE(fd, 0);
     const struct {
         int level, name, expected;
@@ -393,7 +393,7 @@ TEST(TrackerLink, AThousandConnectReportCloseCycles) {
         test::SendAll(client, kReport);
         ::close(client);
         ASSERT_TRUE(test::WaitFor([&] {
-            return t.window->Link().AcceptSlotBusy[1] == kFree &&
+            return t.window->Link().SlotBusy(1) == kFree &&
                    Count(t.TrackLog(), kTrackLine) == static_cast<std::size_t>(i);
         })) << "cycle "
             << i;

@@ -203,12 +203,11 @@ TEST(ReportIntake, ReportsThatArriveTogetherAreEachHandled) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arrival);
         Intake t;
-        int good = 0;
-        t.intake.ReceiveReport(c.arrival, [&](std::string_view) { ++good; });
+        const auto outcome = t.intake.ReceiveReport(c.arrival);
         EXPECT_EQ(t.op.logText, c.log);
         EXPECT_EQ(t.op.Notices(), c.notices);
         EXPECT_EQ(t.TrackLog(), c.trackLog);
-        EXPECT_EQ(good, c.good);
+        EXPECT_EQ(outcome.goodReportsFrom.size(), static_cast<std::size_t>(c.good));
     }
 }
 

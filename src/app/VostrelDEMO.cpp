@@ -97,13 +97,10 @@ VostrelDEMO::VostrelDEMO(Environment environment) : environment_(std::move(envir
     link_ = std::make_unique<TrackerLink>(*console_, *console_, *environment_.clock, *framing_, end,
                                           environment_.port, this);
 
-    // Event routing: the click, the connection request, and the data arrival and close of
-    // the accept sockets. Load and activation are routed in setVisible and event.
+    // Event routing: the click, and what the tracker link read (it handles its own connection
+    // requests and closes). Load and activation are routed in setVisible and event.
     connect(Command1, &QPushButton::clicked, this, &VostrelDEMO::StartTracking);
-    connect(&link_->sckListen, &ListenSocket::ConnectionRequest, link_.get(),
-            &TrackerLink::AcceptTracker);
     connect(link_.get(), &TrackerLink::ReportArrived, this, &VostrelDEMO::ReceiveReport);
-    connect(link_.get(), &TrackerLink::sckAcceptClose, link_.get(), &TrackerLink::DropTracker);
     connect(link_.get(), &TrackerLink::HeldReportArrived, this, &VostrelDEMO::ReceiveHeldReport);
     connect(link_.get(), &TrackerLink::TrackerDropped, this, &VostrelDEMO::ShowHeldNotice);
 }
@@ -164,22 +161,29 @@ void VostrelDEMO::StartTracking() {
 
 void VostrelDEMO::ReceiveReport(std::int16_t index, const std::string& report,
                                 std::uint64_t connection) {
-    std::optional<std::string> notice = intake_->HandleReport(
-        report,
-        [&](std::string_view trackerId) { link_->GoodReportFrom(index, connection, trackerId); });
+    std::optional<std::string> notice = Handle(index, report, connection);
     if (heldNotice_ && heldConnection_ == connection) ShowHeldNotice();
     if (notice) console_->Show(*notice);
 }
 
 void VostrelDEMO::ReceiveHeldReport(std::int16_t index, const std::string& report,
                                     std::uint64_t connection) {
-    std::optional<std::string> notice = intake_->HandleReport(
-        report,
-        [&](std::string_view trackerId) { link_->GoodReportFrom(index, connection, trackerId); });
+    std::optional<std::string> notice = Handle(index, report, connection);
     if (notice && !heldNotice_) {
         heldNotice_ = std::move(notice);
         heldConnection_ = connection;
     }
+}
+
+// Handles what the link read and tells it which good reports came from which tracker; returns
+// the notice to show.
+std::optional<std::string> VostrelDEMO::Handle(std::int16_t index, const std::string& report,
+                                               std::uint64_t connection) {
+    ReportIntake::Outcome outcome = intake_->HandleReport(report);
+    for (const std::string& trackerId : outcome.goodReportsFrom) {
+        link_->GoodReportFrom(index, connection, trackerId);
+    }
+    return std::move(outcome.notice);
 }
 
 void VostrelDEMO::ShowHeldNotice() {

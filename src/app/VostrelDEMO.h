@@ -80,6 +80,8 @@ class VostrelDEMO : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    std::optional<std::string> Handle(std::int16_t index, const std::string& report,
+                                      std::uint64_t connection);
     Environment environment_;
     std::unique_ptr<ClockPort> systemClock_;
     std::unique_ptr<ErrorNotice> notice_;

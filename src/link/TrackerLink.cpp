@@ -37,6 +37,9 @@ TrackerLink::TrackerLink(ActivityLogPort& log, ErrorNoticePort& notice, ClockPor
     connect(&heldTimer_, &QTimer::timeout, this, &TrackerLink::HandOverHeld);
     sckListen.SetLocalPort(port_);
     CreateElement(0);
+    // Connection requests and closes are the link's own to handle.
+    connect(&sckListen, &ListenSocket::ConnectionRequest, this, &TrackerLink::AcceptTracker);
+    connect(this, &TrackerLink::sckAcceptClose, this, &TrackerLink::DropTracker);
 }
 
 void TrackerLink::CreateElement(std::int16_t index) {
@@ -237,7 +240,7 @@ void TrackerLink::Take(std::int32_t requestId, const std::string& received) {
         return;
     }
     CheckSlot(index);
-    AcceptSlotBusy[index] = kBusy;
+    AcceptSlotBusy.at(static_cast<std::size_t>(index)) = kBusy;
     // The address as the accept saw it: handlers that run during the yield below may close this
     // connection and accept another one into the same slot.
     const QString address = sckListen.TakeRequestAddress(requestId);
@@ -324,7 +327,7 @@ void TrackerLink::DropTracker(std::int16_t index) {
             fairness_.NoteEmpty(element.RemoteHostIP().toStdString(), clock_.Now());
         holderId_.clear();
     }
-    AcceptSlotBusy[index] = kFree;
+    AcceptSlotBusy.at(static_cast<std::size_t>(index)) = kFree;
     log_.Append("Tracker " + element.RemoteHostIP().toStdString() + " disconnected.\r\n");
     element.Close();
     if (takeover_) ContinueTakeover();

@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -80,9 +81,13 @@ class TrackerLink : public QObject {
     // For tests: how long a request waits outside the busy slot at most.
     void SetWaitLimit(std::chrono::milliseconds limit) { waitLimit_ = limit; }
 
-    ListenSocket sckListen;
-    std::vector<std::unique_ptr<AcceptSocket>> sckAccept;
-    std::int16_t AcceptSlotBusy[2] = {kFree, kFree};
+    // Read-only, for tests: the listener, the accept socket elements and the slot table.
+    const ListenSocket& Listener() const { return sckListen; }
+    std::size_t ElementCount() const { return sckAccept.size(); }
+    const AcceptSocket& Element(std::int16_t index) const {
+        return *sckAccept.at(static_cast<std::size_t>(index));
+    }
+    std::int16_t SlotBusy(std::int16_t index) const { return AcceptSlotBusy.at(index); }
 
   signals:
     // A data arrival on slot `index`: what was read from its connection `connection`, shaped
@@ -128,6 +133,10 @@ class TrackerLink : public QObject {
         std::uint64_t connection;
         ArrivalShaper::Arrival arrival;
     };
+
+    ListenSocket sckListen;
+    std::vector<std::unique_ptr<AcceptSocket>> sckAccept;
+    std::array<std::int16_t, 2> AcceptSlotBusy = {kFree, kFree};
 
     ActivityLogPort& log_;
     ErrorNoticePort& notice_;

@@ -10,26 +10,24 @@
 namespace vostrel {
 
 struct ReportIntake::Arrival {
-    const GoodReport& onGoodReport;
-    std::optional<std::string> notice;  // the first message; later ones go to the log
+    Outcome outcome;  // the notice holds the first message; later ones go to the log
 
     void Tell(ActivityLogPort& log, const std::string& message) {
-        if (notice) {
+        if (outcome.notice) {
             log.Append(ErrorLogLine(message));
         } else {
-            notice = message;
+            outcome.notice = message;
         }
     }
 };
 
-void ReportIntake::ReceiveReport(const std::string& arrival, const GoodReport& onGoodReport) {
-    if (const std::optional<std::string> notice = HandleReport(arrival, onGoodReport)) {
-        notice_.Show(*notice);
-    }
+ReportIntake::Outcome ReportIntake::ReceiveReport(const std::string& arrival) {
+    Outcome outcome = HandleReport(arrival);
+    if (outcome.notice) notice_.Show(*outcome.notice);
+    return outcome;
 }
 
-std::optional<std::string> ReportIntake::HandleReport(const std::string& arrival,
-                                                      const GoodReport& onGoodReport) {
+ReportIntake::Outcome ReportIntake::HandleReport(const std::string& arrival) {
     const std::vector<std::string_view> pieces = SplitArrival(arrival);
     std::vector<CheckResult> checks;
     checks.reserve(pieces.size());
@@ -42,7 +40,7 @@ std::optional<std::string> ReportIntake::HandleReport(const std::string& arrival
     // Every piece is handled and on disk before a notice can let the next arrival run nested,
     // so positions are saved in the order they came. The last good position's save syncs all
     // of the arrival's; Sync covers a failure on the way there.
-    Arrival state{onGoodReport, std::nullopt};
+    Arrival state;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         ReceiveOne(pieces[i], checks[i], i == lastGood ? Durability::Now : Durability::Deferred,
                    state);
@@ -52,7 +50,7 @@ std::optional<std::string> ReportIntake::HandleReport(const std::string& arrival
     } catch (const FileError& error) {
         state.Tell(log_, std::string("Unable to save position: ") + error.what());
     }
-    return state.notice;
+    return std::move(state.outcome);
 }
 
 void ReportIntake::ReceiveOne(std::string_view report, const CheckResult& check,
@@ -68,7 +66,7 @@ void ReportIntake::ReceiveOne(std::string_view report, const CheckResult& check,
         arrival.Tell(log_, *check.rejection);
         return;
     }
-    if (arrival.onGoodReport) arrival.onGoodReport(check.fields.front());
+    arrival.outcome.goodReportsFrom.emplace_back(check.fields.front());
 
     const std::string latitude = ConvertLatitude(check.fields[6]);
     const std::string longitude = ConvertLongitude(check.fields[5]);

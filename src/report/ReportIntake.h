@@ -2,10 +2,10 @@
 // have the globe viewer show it.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Ports.h"
 #include "report/ReportCheck.h"
@@ -20,20 +20,23 @@ class ReportIntake {
                  PositionWriterPort& writer, ViewerPort& viewer)
         : log_(log), notice_(notice), clock_(clock), writer_(writer), viewer_(viewer) {}
 
+    // What one arrival came to: the trackers of its good reports (their field 0), in order,
+    // and the notice to show, if any.
+    struct Outcome {
+        std::vector<std::string> goodReportsFrom;
+        std::optional<std::string> notice;
+    };
+
     // `arrival` is everything that was pending on the connection, one byte per character.
     // Reports that arrived together (a "!" directly followed by "$") are each handled as an
     // arrival of their own: logged, checked, converted, saved and shown, in order. All of them
-    // are handled, and what they saved is on disk, before the arrival shows its notice: one
+    // are handled, and what they saved is on disk, before the arrival's notice is shown: one
     // at most, with its first message; further messages go to the log as error lines at once,
-    // so a peer cannot bury the operator under notices. `onGoodReport` runs for each report
-    // that passes the checks, with the id of the tracker that sent it (its field 0). The
-    // object keeps no state, so a nested call (while a notice is open) is safe.
-    using GoodReport = std::function<void(std::string_view trackerId)>;
-    void ReceiveReport(const std::string& arrival, const GoodReport& onGoodReport = nullptr);
-    // The same, except that the notice is not shown but returned, for the caller to show once
-    // it is ready to (the last report of a connection, shown after its disconnect line).
-    std::optional<std::string> HandleReport(const std::string& arrival,
-                                            const GoodReport& onGoodReport = nullptr);
+    // so a peer cannot bury the operator under notices. The object keeps no state, so a nested
+    // call (while a notice is open) is safe.
+    Outcome HandleReport(const std::string& arrival);
+    // The same, and the notice shown at once.
+    Outcome ReceiveReport(const std::string& arrival);
 
   private:
     struct Arrival;

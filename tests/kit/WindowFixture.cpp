@@ -24,7 +24,7 @@ WindowFixture::~WindowFixture() {
 bool WindowFixture::Start() {
     NoticeWatcher dismisser;
     window->Command1->click();
-    return endedWith.empty() && window->Link().sckListen.isListening();
+    return endedWith.empty() && window->Link().Listener().isListening();
 }
 
 int WindowFixture::StartAndConnect(const char* from) {

@@ -52,7 +52,7 @@ struct WindowFixture {
     // so is dismissed, so the caller fails instead of waiting on it.
     bool Start();
     // The port it listens on, and the line that says so.
-    int Port() const { return window->Link().sckListen.LocalPort(); }
+    int Port() const { return window->Link().Listener().LocalPort(); }
     std::string ListeningLine() const {
         return "Listening on TCP port " + std::to_string(Port()) + "\r\n";
     }

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     window.Command1->click();
 
     const int tracker =
-        vostrel::test::ConnectClient("127.0.0.1", window.Link().sckListen.LocalPort());
+        vostrel::test::ConnectClient("127.0.0.1", window.Link().Listener().LocalPort());
     QTimer reports;
     QObject::connect(&reports, &QTimer::timeout, [tracker] {
         vostrel::test::SendAll(tracker, "$1,2,3,4,5,E12129.2252,N2459.8891,7,8,9,!");
