@@ -226,7 +226,7 @@ bool HostileRun(const BenchHome& home, LoopbackTileServer& tiles, const Hostile&
         over = true;
     });
     while (!over) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);  // the ticker wakes it
         peak = std::max(peak, ResidentKiB());
     }
     ticker.stop();
@@ -310,7 +310,7 @@ void RestartRun(const BenchHome& home, const QByteArray& tile, const char* what)
     QElapsedTimer window;
     window.start();
     while (window.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);  // the ticker wakes it
     }
     std::printf(
         "   restart over %-24s ready in %6.0f ms, longest block %8.1f ms after the first fix, "
