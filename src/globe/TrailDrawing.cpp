@@ -15,6 +15,10 @@ namespace {
 // How far a straight piece may stray from its arc, in pixels.
 constexpr double kMostStray = 0.35;
 constexpr int kMostPiecesPerArc = 4000;
+// The image's blocks: 8 x 8 pixels.
+constexpr int kBlockShift = 3;
+constexpr int kBlockSide = 1 << kBlockShift;
+constexpr std::uint8_t kFullBlock = kBlockSide * kBlockSide;
 
 // Clips the segment p-q to [0, right] x [0, bottom]; false when nothing of it is inside.
 bool Clip(QPointF& p, QPointF& q, double right, double bottom) {
@@ -71,6 +75,7 @@ void TrailDrawing::Draw(QPainter& painter, const GlobeView& view,
     open_ = false;
     thin_ = false;
     pieces_ = 0;
+    smoothLength_ = 0.0;
     pixel_ = QColor(colour.rgb()).rgba();  // opaque
     // A piece of `angle` radians strays R * angle^2 / 8 pixels from its arc.
     piecesPerRadian_ = std::sqrt(view.Radius() / (8.0 * kMostStray));
@@ -79,7 +84,7 @@ void TrailDrawing::Draw(QPainter& painter, const GlobeView& view,
     auto it = trail.begin();
     Vec3 a = it->Unit();
     double da = Dot(a, centre);
-    for (++it; it != trail.end(); ++it) {
+    for (++it; it != trail.end() && !(thin_ && fullBlocks_ == blockCounts_.size()); ++it) {
         const Vec3 b = it->Unit();
         const double db = Dot(b, centre);
         Arc(a, da, b, db);
@@ -207,21 +212,23 @@ void TrailDrawing::Arc(const Vec3& a, double da, const Vec3& b, double db) {
     const double de = Dot(d, view.East());
     const double dn = Dot(d, view.North());
     const double radius = view.Radius();
-    const auto emitAt = [&](double t, bool first) {
+    // All of its points first, in a loop free of branches (the square roots and divisions
+    // overlap), then into the polyline.
+    const double cx = view.HalfWidth();
+    const double cy = view.HalfHeight();
+    const double step = (t1 - t0) / pieces;
+    arcPoints_.resize(static_cast<std::size_t>(pieces) + 1);
+    QPointF* out = arcPoints_.data();
+    for (int i = 0; i <= pieces; ++i) {
+        const double t = i == pieces ? t1 : t0 + step * i;
         const double scale = radius / std::sqrt(1.0 - t * (1.0 - t) * c2);
-        const double x = view.HalfWidth() + scale * (ae + t * de);
-        const double y = view.HalfHeight() - scale * (an + t * dn);
-        if (first) {
-            Start({x, y});
-        } else {
-            Emit({x, y});
-        }
-    };
+        out[i] = QPointF(cx + scale * (ae + t * de), cy - scale * (an + t * dn));
+    }
     if (t0 > 0.0 || !open_) {
         Break();
-        emitAt(t0, true);
+        Start(out[0]);
     }
-    for (int i = 1; i <= pieces; ++i) emitAt(t0 + (t1 - t0) * i / pieces, false);
+    for (int i = 1; i <= pieces; ++i) Emit(out[i]);
     open_ = t1 >= 1.0;
     if (!open_) Break();
 }
@@ -249,8 +256,9 @@ void TrailDrawing::Emit(const QPointF& at) {
         pen_ = at;
         return;
     }
+    smoothLength_ += std::max(std::abs(at.x() - last.x()), std::abs(at.y() - last.y()));
     points_.push_back(at);
-    if (pieces_ > kMostSmoothPieces) GoThin();
+    if (pieces_ > kMostSmoothPieces || smoothLength_ > kMostSmoothLength) GoThin();
 }
 
 void TrailDrawing::Break() {
@@ -268,7 +276,13 @@ void TrailDrawing::GoThin() {
         image_ = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
         image_.fill(0);
         stride_ = image_.bytesPerLine() / 4;
+        width_ = width;
+        height_ = height;
+        countedRadius_ = -1.0;
     }
+    if (countedRadius_ != view_->Radius()) CountClearBlocks();
+    blockCounts_ = clearCounts_;
+    fullBlocks_ = fullWhenClear_;
     bits_ = reinterpret_cast<std::uint32_t*>(image_.bits());
     left_ = width;
     top_ = height;
@@ -285,8 +299,8 @@ void TrailDrawing::GoThin() {
 }
 
 void TrailDrawing::Line(QPointF p, QPointF q) {
-    const double right = image_.width() - 1;
-    const double bottom = image_.height() - 1;
+    const double right = width_ - 1;
+    const double bottom = height_ - 1;
     const auto inside = [&](const QPointF& v) {
         return v.x() >= 0.0 && v.x() <= right && v.y() >= 0.0 && v.y() <= bottom;
     };
@@ -296,6 +310,9 @@ void TrailDrawing::Line(QPointF p, QPointF q) {
     const int y0 = static_cast<int>(p.y() + 0.5);
     const int x1 = static_cast<int>(q.x() + 0.5);
     const int y1 = static_cast<int>(q.y() + 0.5);
+    if (BlocksFull(std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1))) {
+        return;  // every pixel it could set is set
+    }
     left_ = std::min({left_, x0, x1});
     right_ = std::max({right_, x0, x1});
     top_ = std::min({top_, y0, y1});
@@ -306,21 +323,88 @@ void TrailDrawing::Line(QPointF p, QPointF q) {
     const int dy = y1 - y0;
     const bool wide = std::abs(dx) >= std::abs(dy);
     const int steps = wide ? std::abs(dx) : std::abs(dy);
-    const std::ptrdiff_t along = wide ? (dx >= 0 ? 1 : -1) : (dy >= 0 ? stride_ : -stride_);
-    const std::ptrdiff_t sideways = wide ? (dy >= 0 ? stride_ : -stride_) : (dx >= 0 ? 1 : -1);
+    const int stepX = dx >= 0 ? 1 : -1;
+    const int stepY = dy >= 0 ? 1 : -1;
+    const int alongX = wide ? stepX : 0;
+    const int alongY = wide ? 0 : stepY;
     const std::int32_t slope = steps == 0 ? 0 : (std::abs(wide ? dy : dx) * 65536) / steps;
     const std::uint32_t pixel = pixel_;
-    std::uint32_t* at = bits_ + y0 * stride_ + x0;
+    std::uint32_t* const bits = bits_;
+    std::uint8_t* const counts = blockCounts_.data();
+    const std::ptrdiff_t stride = stride_;
+    const int blocksWide = blocksWide_;
+    int x = x0;
+    int y = y0;
     std::int32_t fraction = 0x8000;
+    const std::uint8_t* const discEdge = discEdge_.data();
+    std::size_t full = fullBlocks_;
     for (int i = 0; i <= steps; ++i) {
-        *at = pixel;
-        at += along;
+        const int block = (y >> kBlockShift) * blocksWide + (x >> kBlockShift);
+        if (!discEdge[block] || InDisc(x, y)) {
+            std::uint32_t& at = bits[y * stride + x];
+            const unsigned fresh = at != pixel;
+            at = pixel;
+            counts[block] = static_cast<std::uint8_t>(counts[block] + fresh);
+            full += fresh & (counts[block] == kFullBlock);
+        }
+        x += alongX;
+        y += alongY;
         fraction += slope;
         if (fraction >= 0x10000) {
             fraction -= 0x10000;
-            at += sideways;
+            x += stepX - alongX;
+            y += stepY - alongY;
         }
     }
+    fullBlocks_ = full;
+}
+
+// What a clear image's blocks hold: the pixels that are never drawn, beyond the image's edge or
+// beyond the globe's disc. A block the disc's edge crosses has its pixels tested one by one.
+void TrailDrawing::CountClearBlocks() {
+    const int width = image_.width();
+    const int height = image_.height();
+    discX_ = view_->HalfWidth();
+    discY_ = view_->HalfHeight();
+    discReach2_ = view_->Radius() * view_->Radius();
+    blocksWide_ = (width + kBlockSide - 1) >> kBlockShift;
+    const int blocksHigh = (height + kBlockSide - 1) >> kBlockShift;
+    clearCounts_.assign(static_cast<std::size_t>(blocksWide_) * blocksHigh, 0);
+    discEdge_.assign(clearCounts_.size(), 0);
+    fullWhenClear_ = 0;
+    for (int by = 0; by < blocksHigh; ++by) {
+        const int top = by * kBlockSide;
+        const int bottom = std::min(height, top + kBlockSide) - 1;
+        for (int bx = 0; bx < blocksWide_; ++bx) {
+            const int left = bx * kBlockSide;
+            const int right = std::min(width, left + kBlockSide) - 1;
+            const int farX = std::abs(left - discX_) > std::abs(right - discX_) ? left : right;
+            const int farY = std::abs(top - discY_) > std::abs(bottom - discY_) ? top : bottom;
+            int drawable = 0;
+            if (InDisc(farX, farY)) {
+                drawable = (right - left + 1) * (bottom - top + 1);
+            } else {
+                for (int y = top; y <= bottom; ++y) {
+                    for (int x = left; x <= right; ++x) drawable += InDisc(x, y);
+                }
+            }
+            const std::size_t block = static_cast<std::size_t>(by) * blocksWide_ + bx;
+            discEdge_[block] = drawable != (right - left + 1) * (bottom - top + 1);
+            clearCounts_[block] = static_cast<std::uint8_t>(kFullBlock - drawable);
+            fullWhenClear_ += drawable == 0;
+        }
+    }
+    countedRadius_ = view_->Radius();
+}
+
+bool TrailDrawing::BlocksFull(int x0, int y0, int x1, int y1) const {
+    for (int by = y0 >> kBlockShift; by <= y1 >> kBlockShift; ++by) {
+        const std::uint8_t* row = blockCounts_.data() + by * blocksWide_;
+        for (int bx = x0 >> kBlockShift; bx <= x1 >> kBlockShift; ++bx) {
+            if (row[bx] != kFullBlock) return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace vostrel

@@ -4,9 +4,14 @@
 // the arc by at most R * angle^2 / 8 pixels (R the globe's radius in pixels): an arc is cut into
 // pieces only where that would show, and its points are found without trigonometry (points of
 // the chord, brought out to the sphere). A point that lands on the pixel already drawn is
-// skipped, an arc out of view costs a test of its ends, and a trail of more pieces than
-// kMostSmoothPieces in view (fixes all over a globe seen whole) is drawn one pixel wide by a
-// rasteriser of its own, a fraction of what the painter's lines cost.
+// skipped, an arc out of view costs a test of its ends, and a trail of more pieces (or pixels
+// of them) in view than the painter draws within a third of a frame (fixes all over a globe
+// seen whole) is drawn one pixel wide by a
+// rasteriser of its own, a fraction of what the painter's lines cost, on the pixels of the
+// globe's disc. That rasteriser counts the pixels it has set in each block of 8 x 8: a piece
+// whose blocks are all set already is not drawn, and the drawing ends once the disc is full,
+// so a globe seen whole under a dense trail costs what its disc holds, not what the trail's
+// length is.
 #pragma once
 
 #include <QColor>
@@ -54,8 +59,11 @@ struct TrailPoint {
 
 // The trail's line, in pixels; the cap of the globe that can reach the screen includes it.
 inline constexpr double kTrailWidth = 3.0;
-// Past this many straight pieces in view the trail is drawn one pixel wide, without smoothing.
-inline constexpr std::size_t kMostSmoothPieces = 6000;
+// Past this many straight pieces in view, or this many pixels of them, the trail is drawn one
+// pixel wide without smoothing: the painter's smooth lines cost about a microsecond for every
+// four pixels of them, so these keep them within a third of a frame.
+inline constexpr std::size_t kMostSmoothPieces = 2000;
+inline constexpr double kMostSmoothLength = 25000.0;
 
 // The globe seen orthographically: what of it can reach the screen and where a point lands.
 class GlobeView {
@@ -102,14 +110,18 @@ class TrailDrawing {
     // piece as it comes.
     void GoThin();
     void Line(QPointF p, QPointF q);
+    void CountClearBlocks();
+    bool BlocksFull(int x0, int y0, int x1, int y1) const;
 
     const GlobeView* view_ = nullptr;
     double piecesPerRadian_ = 1.0;
     std::size_t pieces_ = 0;
-    bool open_ = false;  // the last polyline goes on from its last point
+    double smoothLength_ = 0.0;  // of the smooth pieces so far, in pixels
+    bool open_ = false;          // the last polyline goes on from its last point
     // Smooth: the polylines, drawn by the painter at the end.
     std::vector<QPointF> points_;
     std::vector<std::size_t> starts_;  // where each polyline begins in points_
+    std::vector<QPointF> arcPoints_;   // the points of the arc in hand
     // Thin: drawn at once into an image the size of the view, clear but for what the drawing
     // in progress put there (within left_..right_, top_..bottom_).
     bool thin_ = false;
@@ -119,6 +131,21 @@ class TrailDrawing {
     std::uint32_t pixel_ = 0;
     QPointF pen_;
     int left_ = 0, top_ = 0, right_ = -1, bottom_ = -1;
+    int width_ = 0, height_ = 0;  // the image's
+    // Pixels set in each block of the image, row by row, counting as set those that are never
+    // drawn: every block is full at 64. A piece whose blocks are all full is not drawn, and once
+    // every block is full the drawing is done.
+    std::vector<std::uint8_t> blockCounts_;
+    std::size_t fullBlocks_ = 0;
+    std::vector<std::uint8_t> clearCounts_;  // what a clear image's blocks hold
+    std::size_t fullWhenClear_ = 0;
+    std::vector<std::uint8_t> discEdge_;  // the blocks the edge of the globe's disc crosses
+    double countedRadius_ = -1.0;         // the globe's radius clearCounts_ was made for
+    double discX_ = 0.0, discY_ = 0.0, discReach2_ = 0.0;
+    int blocksWide_ = 0;
+    bool InDisc(int x, int y) const {
+        return (x - discX_) * (x - discX_) + (y - discY_) * (y - discY_) <= discReach2_;
+    }
 };
 
 }  // namespace vostrel
