@@ -6,21 +6,18 @@
 // the chord, brought out to the sphere). A point that lands on the pixel already drawn is
 // skipped, an arc out of view costs a test of its ends, and a trail of more pieces (or pixels
 // of them) in view than the painter draws within a third of a frame (fixes all over a globe
-// seen whole) is drawn one pixel wide by a
-// rasteriser of its own, a fraction of what the painter's lines cost, on the pixels of the
-// globe's disc. That rasteriser counts the pixels it has set in each block of 8 x 8: a piece
-// whose blocks are all set already is not drawn, and the drawing ends once the disc is full,
-// so a globe seen whole under a dense trail costs what its disc holds, not what the trail's
-// length is.
+// seen whole) is drawn one pixel wide by TrailRaster, a fraction of what the painter's lines
+// cost.
 #pragma once
 
 #include <QColor>
-#include <QImage>
 #include <QPointF>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <vector>
+
+#include "globe/TrailRaster.h"
 
 class QPainter;
 
@@ -109,9 +106,6 @@ class TrailDrawing {
     // Too many pieces to smooth: what is kept is drawn into the image, and from now on each
     // piece as it comes.
     void GoThin();
-    void Line(QPointF p, QPointF q);
-    void CountClearBlocks();
-    bool BlocksFull(int x0, int y0, int x1, int y1) const;
 
     const GlobeView* view_ = nullptr;
     double piecesPerRadian_ = 1.0;
@@ -122,30 +116,11 @@ class TrailDrawing {
     std::vector<QPointF> points_;
     std::vector<std::size_t> starts_;  // where each polyline begins in points_
     std::vector<QPointF> arcPoints_;   // the points of the arc in hand
-    // Thin: drawn at once into an image the size of the view, clear but for what the drawing
-    // in progress put there (within left_..right_, top_..bottom_).
+    // Thin: drawn at once by the rasteriser, from the pen on.
     bool thin_ = false;
-    QImage image_;
-    std::uint32_t* bits_ = nullptr;
-    std::ptrdiff_t stride_ = 0;
     std::uint32_t pixel_ = 0;
     QPointF pen_;
-    int left_ = 0, top_ = 0, right_ = -1, bottom_ = -1;
-    int width_ = 0, height_ = 0;  // the image's
-    // Pixels set in each block of the image, row by row, counting as set those that are never
-    // drawn: every block is full at 64. A piece whose blocks are all full is not drawn, and once
-    // every block is full the drawing is done.
-    std::vector<std::uint8_t> blockCounts_;
-    std::size_t fullBlocks_ = 0;
-    std::vector<std::uint8_t> clearCounts_;  // what a clear image's blocks hold
-    std::size_t fullWhenClear_ = 0;
-    std::vector<std::uint8_t> discEdge_;  // the blocks the edge of the globe's disc crosses
-    double countedRadius_ = -1.0;         // the globe's radius clearCounts_ was made for
-    double discX_ = 0.0, discY_ = 0.0, discReach2_ = 0.0;
-    int blocksWide_ = 0;
-    bool InDisc(int x, int y) const {
-        return (x - discX_) * (x - discX_) + (y - discY_) * (y - discY_) <= discReach2_;
-    }
+    TrailRaster raster_;
 };
 
 }  // namespace vostrel
