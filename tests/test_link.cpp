@@ -36,9 +36,7 @@ TEST(TrackerLink, StartListensLogsTheLineAndDisablesTheButton) {
 TEST(TrackerLink, APortHeldByAnotherProgramEndsTheProgramAfterTheNotice) {
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
-    test::WindowOptions options;
-    options.port = holder.serverPort();
-    WindowFixture t(options);
+    WindowFixture t({.port = holder.serverPort()});
     test::NoticeWatcher notices;
     testing::internal::CaptureStderr();
     t.window->Command1->click();
@@ -65,10 +63,8 @@ TEST(TrackerLink, FailingToCreateTheSlotEndsTheProgramAfterTheNotice) {
 
 TEST(TrackerLink, OneTrackerAtATimeAndTheSlotIsReusedAfterItLeaves) {
     WindowFixture t;
-    ASSERT_TRUE(t.Start());
-    const int first = t.Connect();
+    const int first = t.StartAndConnect();
     ASSERT_GE(first, 0);
-    ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 connected.\r\n"));
     EXPECT_EQ(t.window->Link().SlotBusy(1), kBusy);
     EXPECT_EQ(t.window->Link().GetFreeSocket(), 0);
 

@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -48,6 +48,7 @@ namespace {
 using test::FileExists;
 using test::ReadFile;
 using test::ScratchDir;
+using testing::ElementsAre;
 
 // One intake wired to recording ports and real files in a scratch folder.
 struct Intake {
@@ -90,9 +91,8 @@ class Rejected : public ::testing::TestWithParam<Rejection> {};
 TEST_P(Rejected, LogsTheArrivalThenShowsTheFirstFailingCheckAndWritesNothing) {
     Intake t;
     t.intake.ReceiveReport(GetParam().report);
-    ASSERT_EQ(t.op.events.size(), 2u);
-    EXPECT_EQ(t.op.events[0], "log:" + Stamped(GetParam().report));
-    EXPECT_EQ(t.op.events[1], "notice:" + GetParam().notice);
+    EXPECT_THAT(t.op.events,
+                ElementsAre("log:" + Stamped(GetParam().report), "notice:" + GetParam().notice));
     EXPECT_FALSE(FileExists(t.dir.File("vo_demo.txt")));
     EXPECT_FALSE(FileExists(t.dir.File("vo_demo.kml")));
     EXPECT_TRUE(t.viewer.calls.empty());
@@ -145,9 +145,7 @@ TEST_P(DeviceSamples, ProduceTheExpectedTrackLogLine) {
     t.intake.ReceiveReport(GetParam().report);
     EXPECT_TRUE(t.op.Notices().empty());
     EXPECT_EQ(t.TrackLog(), GetParam().trackLogLine + "\r\n");
-    ASSERT_EQ(t.viewer.calls.size(), 1u);
-    EXPECT_EQ(t.viewer.calls[0].first, t.dir.File("vo_demo.kml"));
-    EXPECT_EQ(t.viewer.calls[0].second, 1);
+    EXPECT_THAT(t.viewer.calls, ElementsAre(std::pair(t.dir.File("vo_demo.kml"), 1)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -244,10 +242,10 @@ TEST(ReportIntake, AnUnwritableSnapshotIsReportedAndTheHandlerReturns) {
     Intake t;
     ASSERT_EQ(::mkdir(t.dir.File("vo_demo.kml").c_str(), 0755), 0);
     t.intake.ReceiveReport(kGood);
-    ASSERT_EQ(t.op.events.size(), 2u);
-    EXPECT_EQ(t.op.events[0].rfind("log:", 0), 0u);
-    EXPECT_EQ(t.op.events[1], "notice:Position logged, but the snapshot could not be written: " +
-                                  t.dir.File("vo_demo.kml") + ": Is a directory");
+    EXPECT_THAT(t.op.events,
+                ElementsAre(testing::StartsWith("log:"),
+                            "notice:Position logged, but the snapshot could not be written: " +
+                                t.dir.File("vo_demo.kml") + ": Is a directory"));
     EXPECT_EQ(t.TrackLog(), kLine1);
     EXPECT_TRUE(t.viewer.calls.empty());
 
@@ -268,12 +266,7 @@ TEST(ReportIntake, AViewerFailureIsReportedAfterTheFilesWereWritten) {
 }
 
 TEST(SplitFields, KeepsEmptyFieldsAndDoesNotTrim) {
-    const auto fields = SplitFields(" a,,b ,");
-    ASSERT_EQ(fields.size(), 4u);
-    EXPECT_EQ(fields[0], " a");
-    EXPECT_EQ(fields[1], "");
-    EXPECT_EQ(fields[2], "b ");
-    EXPECT_EQ(fields[3], "");
+    EXPECT_THAT(SplitFields(" a,,b ,"), ElementsAre(" a", "", "b ", ""));
 }
 
 }  // namespace
