@@ -383,15 +383,16 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
         int after;  // seconds since the last fix
         const char* text;
         Freshness freshness;
+        const char* colour;  // of the background, "" for none
     };
     const Step steps[] = {
-        {0, "Last fix 14:28:58, 0 s ago", Freshness::Fresh},
-        {12, "Last fix 14:28:58, 12 s ago", Freshness::Fresh},
-        {119, "Last fix 14:28:58, 1 min 59 s ago", Freshness::Fresh},
-        {120, "Last fix 14:28:58, 2 min 0 s ago", Freshness::Quiet},
-        {600, "Last fix 14:28:58, 10 min 0 s ago", Freshness::Silent},
-        {7500, "Last fix 14:28:58, 2 h 5 min ago", Freshness::Silent},
-        {86400 + 3600, "Last fix 2026-12-07 14:28:58, 1 d 1 h ago", Freshness::Silent},
+        {0, "Last fix 14:28:58, 0 s ago", Freshness::Fresh, ""},
+        {12, "Last fix 14:28:58, 12 s ago", Freshness::Fresh, ""},
+        {119, "Last fix 14:28:58, 1 min 59 s ago", Freshness::Fresh, ""},
+        {120, "Last fix 14:28:58, 2 min 0 s ago", Freshness::Quiet, "#f0a000"},
+        {600, "Last fix 14:28:58, 10 min 0 s ago", Freshness::Silent, "#c81414"},
+        {7500, "Last fix 14:28:58, 2 h 5 min ago", Freshness::Silent, "#c81414"},
+        {86400 + 3600, "Last fix 2026-12-07 14:28:58, 1 d 1 h ago", Freshness::Silent, "#c81414"},
     };
     const QDateTime fix = Map().Fix().Time();
     for (const Step& step : steps) {
@@ -401,16 +402,12 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
         EXPECT_EQ(label->text().toStdString(), step.text);
         EXPECT_EQ(Map().Fix().Current(), step.freshness);
         EXPECT_EQ(Map().Track().CurrentFreshness(), step.freshness) << "the mark's ring";
-        const char* colour = step.freshness == Freshness::Fresh   ? ""
-                             : step.freshness == Freshness::Quiet ? "#f0a000"
-                                                                  : "#c81414";
-        EXPECT_EQ(label->styleSheet().contains(QLatin1String("background")), *colour != 0);
-        EXPECT_TRUE(label->styleSheet().contains(QLatin1String(colour)));
+        EXPECT_EQ(label->styleSheet().contains(QLatin1String("background")), *step.colour != 0);
+        EXPECT_TRUE(label->styleSheet().contains(QLatin1String(step.colour)));
     }
     setNow(fix.addSecs(12));
     Map().Fix().Tick();
-    const std::string description = accessible->text(QAccessible::Description).toStdString();
-    EXPECT_EQ(description,
+    EXPECT_EQ(accessible->text(QAccessible::Description).toStdString(),
               "Your Tracker: latitude 24.998452\u00b0, longitude 121.487087\u00b0. Last fix "
               "14:28:58, 12 s ago. Heading 0\u00b0 (north).");
     EXPECT_TRUE(label->styleSheet().isEmpty()) << "fresh again";
