@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <sys/stat.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,7 +79,7 @@ TEST(ReadKmlPlacemark, ReadsTheFirstPointPlacemark) {
 
 struct RejectCase {
     const char* label;
-    const char* bytes;  // nullptr: no such file
+    std::optional<std::string> bytes;  // none: no such file
     const char* reason;
 };
 
@@ -89,12 +90,12 @@ TEST(ReadKmlPlacemark, RefusesWhatItCannotShowWithPathAndReason) {
     // Well-formed, with its placemark first, but larger than any snapshot can be.
     const std::string oversized = valid + "<!--" + std::string(kMaxKmlBytes, 'x') + "-->";
     const std::vector<RejectCase> cases = {
-        {"missing file", nullptr, "does not exist"},
+        {"missing file", std::nullopt, "does not exist"},
         {"empty file", "", "empty"},
         {"not XML", "GPRMC,1,2,3", "not well-formed XML"},
-        {"truncated", truncated.c_str(), "not well-formed XML"},
-        {"broken after the placemark", afterPoint.c_str(), "not well-formed XML"},
-        {"oversized", oversized.c_str(), "larger than 8192 bytes"},
+        {"truncated", truncated, "not well-formed XML"},
+        {"broken after the placemark", afterPoint, "not well-formed XML"},
+        {"oversized", oversized, "larger than 8192 bytes"},
         {"html root", "<html><body>Your Tracker</body></html>", "root element is <html>"},
         {"kml root in a foreign namespace", "<kml xmlns=\"urn:not-kml\"><Placemark/></kml>",
          "namespace 'urn:not-kml'"},
@@ -127,12 +128,9 @@ TEST(ReadKmlPlacemark, RefusesWhatItCannotShowWithPathAndReason) {
         {"0,90.5", "outside -90..90"},
         {"0,-1e3", "outside -90..90"},
     };
-    std::vector<std::string> bytes;  // keeps the texts of the coordinate cases alive
-    bytes.reserve(badCoordinates.size());
     std::vector<RejectCase> all = cases;
     for (const auto& [coordinates, reason] : badCoordinates) {
-        bytes.push_back(SnapshotBytes(coordinates));
-        all.push_back({coordinates, bytes.back().c_str(), reason});
+        all.push_back({coordinates, SnapshotBytes(coordinates), reason});
     }
 
     const test::ScratchDir dir;
@@ -142,7 +140,7 @@ TEST(ReadKmlPlacemark, RefusesWhatItCannotShowWithPathAndReason) {
     for (const RejectCase& c : all) {
         SCOPED_TRACE(c.label);
         const std::string path =
-            c.bytes == nullptr ? dir.File("absent.kml") : WriteFile(dir, c.bytes).toStdString();
+            c.bytes ? WriteFile(dir, *c.bytes).toStdString() : dir.File("absent.kml");
         const std::string message = errorOf(path);
         EXPECT_THAT(message, HasSubstr(path + ": "));
         EXPECT_THAT(message, HasSubstr(c.reason));
