@@ -64,17 +64,13 @@ TEST(Console, BannerFirstThenTheListeningLineAndTheButtonGreys) {
     ASSERT_GE(banner.size(), 4u);
     EXPECT_EQ(banner.substr(banner.size() - 4), "\r\n\r\n");
     EXPECT_NE(banner.substr(banner.size() - 6, 2), "\r\n");
-    std::vector<std::string> lines;
-    for (std::size_t at = 0, end; (end = banner.find("\r\n", at)) != std::string::npos;
-         at = end + 2) {
-        lines.push_back(banner.substr(at, end - at));
-    }
-    ASSERT_EQ(lines.size(), 11u);
-    EXPECT_EQ(lines[2].rfind("Web: ", 0), 0u);
-    EXPECT_EQ(lines[3].rfind("EMail: ", 0), 0u);
-    EXPECT_TRUE(lines[4].empty());
-    EXPECT_TRUE(lines[10].empty());
-    for (int i : {0, 1, 2, 3, 5, 6, 7, 8, 9}) EXPECT_FALSE(lines[i].empty()) << i;
+    const QStringList lines = BannerText().split("\r\n");
+    ASSERT_EQ(lines.size(), 12) << "11 lines, each with its line end";
+    EXPECT_TRUE(lines[2].startsWith("Web: "));
+    EXPECT_TRUE(lines[3].startsWith("EMail: "));
+    EXPECT_TRUE(lines[4].isEmpty());
+    EXPECT_TRUE(lines[10].isEmpty());
+    for (int i : {0, 1, 2, 3, 5, 6, 7, 8, 9}) EXPECT_FALSE(lines[i].isEmpty()) << i;
 
     ASSERT_TRUE(t.Start());
     EXPECT_EQ(t.Log(), banner + t.ListeningLine());

@@ -45,7 +45,6 @@
 #include <chrono>
 #include <cmath>
 #include <deque>
-#include <functional>
 #include <numbers>
 #include <random>
 #include <string>
@@ -55,12 +54,12 @@
 #include "globe/GlobeMap.h"
 #include "globe/GlobeViewer.h"
 #include "globe/GlobeWindow.h"
-#include "globe/KmlReader.h"
 #include "globe/MapTheme.h"
 #include "globe/TileGuard.h"
 #include "globe/TrackLayer.h"
 #include "globe/TrailDrawing.h"
 #include "kit/TestKit.h"
+#include "output/PositionFiles.h"
 #include "support/NetGuard.h"
 #include "tiles/LoopbackTileServer.h"
 
@@ -71,22 +70,14 @@ using test::BytesUnder;
 using test::ViewerErrorOf;
 using test::WaitFor;
 
+// The snapshot the server writes for a position.
 std::string SnapshotBytes(double longitude, double latitude) {
-    const std::string coordinates = QString::number(longitude, 'g', 15).toStdString() + "," +
-                                    QString::number(latitude, 'g', 15).toStdString() + ",0";
-    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<kml xmlns=\"") +
-           kKmlNamespace +
-           "\">\r\n<Document>\r\n<name>Vostrel Demo</name>\r\n<Placemark>\r\n"
-           "<name>Your Tracker</name>\r\n<Point>\r\n<coordinates>" +
-           coordinates + "</coordinates>\r\n</Point>\r\n</Placemark>\r\n</Document>\r\n</kml>\r\n";
+    return SnapshotText(QString::number(latitude, 'g', 15).toStdString(),
+                        QString::number(longitude, 'g', 15).toStdString());
 }
 
 QString WriteFile(const QString& path, const std::string& bytes) {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    }
-    return path;
+    return QString::fromStdString(test::WriteFile(path.toStdString(), bytes));
 }
 
 // Pixels of the tracker's red around a point of an image.
@@ -232,15 +223,11 @@ TEST_F(GlobeViewerTest, FollowsTheTrackerWithoutFightingTheOperator) {
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
-        const double beforeLon = Map().CentreLongitude();
-        const double beforeLat = Map().CentreLatitude();
+        const double centreLon = step.recentres ? step.longitude : Map().CentreLongitude();
+        const double centreLat = step.recentres ? step.latitude : Map().CentreLatitude();
         Show(step.longitude, step.latitude);
         EXPECT_EQ(Map().Radius(), chosen);
-        if (step.recentres) {
-            ExpectCentredOn(step.longitude, step.latitude);
-        } else {
-            ExpectCentredOn(beforeLon, beforeLat);
-        }
+        ExpectCentredOn(centreLon, centreLat);
     }
 
     // Panned away by dragging, then back with the button and with the key.
@@ -396,15 +383,16 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
         int after;  // seconds since the last fix
         const char* text;
         Freshness freshness;
+        const char* colour;  // of the background, "" for none
     };
     const Step steps[] = {
-        {0, "Last fix 14:28:58, 0 s ago", Freshness::Fresh},
-        {12, "Last fix 14:28:58, 12 s ago", Freshness::Fresh},
-        {119, "Last fix 14:28:58, 1 min 59 s ago", Freshness::Fresh},
-        {120, "Last fix 14:28:58, 2 min 0 s ago", Freshness::Quiet},
-        {600, "Last fix 14:28:58, 10 min 0 s ago", Freshness::Silent},
-        {7500, "Last fix 14:28:58, 2 h 5 min ago", Freshness::Silent},
-        {86400 + 3600, "Last fix 2026-12-07 14:28:58, 1 d 1 h ago", Freshness::Silent},
+        {0, "Last fix 14:28:58, 0 s ago", Freshness::Fresh, ""},
+        {12, "Last fix 14:28:58, 12 s ago", Freshness::Fresh, ""},
+        {119, "Last fix 14:28:58, 1 min 59 s ago", Freshness::Fresh, ""},
+        {120, "Last fix 14:28:58, 2 min 0 s ago", Freshness::Quiet, "#f0a000"},
+        {600, "Last fix 14:28:58, 10 min 0 s ago", Freshness::Silent, "#c81414"},
+        {7500, "Last fix 14:28:58, 2 h 5 min ago", Freshness::Silent, "#c81414"},
+        {86400 + 3600, "Last fix 2026-12-07 14:28:58, 1 d 1 h ago", Freshness::Silent, "#c81414"},
     };
     const QDateTime fix = Map().Fix().Time();
     for (const Step& step : steps) {
@@ -414,16 +402,12 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
         EXPECT_EQ(label->text().toStdString(), step.text);
         EXPECT_EQ(Map().Fix().Current(), step.freshness);
         EXPECT_EQ(Map().Track().CurrentFreshness(), step.freshness) << "the mark's ring";
-        const char* colour = step.freshness == Freshness::Fresh   ? ""
-                             : step.freshness == Freshness::Quiet ? "#f0a000"
-                                                                  : "#c81414";
-        EXPECT_EQ(label->styleSheet().contains(QLatin1String("background")), *colour != 0);
-        EXPECT_TRUE(label->styleSheet().contains(QLatin1String(colour)));
+        EXPECT_EQ(label->styleSheet().contains(QLatin1String("background")), *step.colour != 0);
+        EXPECT_TRUE(label->styleSheet().contains(QLatin1String(step.colour)));
     }
     setNow(fix.addSecs(12));
     Map().Fix().Tick();
-    const std::string description = accessible->text(QAccessible::Description).toStdString();
-    EXPECT_EQ(description,
+    EXPECT_EQ(accessible->text(QAccessible::Description).toStdString(),
               "Your Tracker: latitude 24.998452\u00b0, longitude 121.487087\u00b0. Last fix "
               "14:28:58, 12 s ago. Heading 0\u00b0 (north).");
     EXPECT_TRUE(label->styleSheet().isEmpty()) << "fresh again";
@@ -563,15 +547,6 @@ TEST_F(GlobeViewerTest, ClosedBeforeReadyStillBecomesReady) {
     EXPECT_FALSE(globe_->Window()->isVisible());
 }
 
-class MarkEvent : public QEvent {
-  public:
-    explicit MarkEvent(bool* ran) : QEvent(QEvent::User), ran_(ran) {}
-    ~MarkEvent() override { *ran_ = true; }  // runs when the event is delivered (or dropped)
-
-  private:
-    bool* ran_;
-};
-
 TEST_F(GlobeViewerTest, ShowKmlFileProcessesNoEvents) {
     WaitUntilReady();
     for (const bool closedFirst : {false, true}) {
@@ -580,8 +555,9 @@ TEST_F(GlobeViewerTest, ShowKmlFileProcessesNoEvents) {
         bool timerRan = false;
         bool eventDelivered = false;
         QTimer::singleShot(0, globe_, [&] { timerRan = true; });
-        QObject receiver;
-        QCoreApplication::postEvent(&receiver, new MarkEvent(&eventDelivered));
+        QObject receiver;  // a queued call is a posted event
+        QMetaObject::invokeMethod(
+            &receiver, [&] { eventDelivered = true; }, Qt::QueuedConnection);
         Show(0.0, 0.0);
         EXPECT_FALSE(timerRan);
         EXPECT_FALSE(eventDelivered);
@@ -699,11 +675,7 @@ TEST_F(GlobeViewerTest, UnwritableMapFolderStillGivesAGlobe) {
         object_.reset();
         QFile::remove(c.file);
         qunsetenv("XDG_DATA_HOME");
-        if (tmp.isEmpty()) {
-            qunsetenv("TMPDIR");
-        } else {
-            qputenv("TMPDIR", tmp);
-        }
+        tmp.isEmpty() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", tmp);
     }
     // Every way out of the program removes the temporary folder (it is not left in /tmp).
     ASSERT_TRUE(QFileInfo::exists(temporary));

@@ -111,11 +111,9 @@ class Schedule {
     void ComeBack(bool sameAddress) {
         auto dead = holder_;
         if (!dead->rest.empty()) return Send();  // finish the report in two first
-        auto client = std::make_shared<Client>();
-        everyClient_.push_back(client);
-        client->tracker = dead->tracker;
-        client->address =
-            sameAddress ? dead->address : "127.0." + std::to_string(++clients_) + ".1";
+        const auto client =
+            NewClient(dead->tracker,
+                      sameAddress ? dead->address : "127.0." + std::to_string(++clients_) + ".1");
         Connect(client, true, !Unlogged(*dead).empty() || dead->sent.empty() ? "" : dead->address);
     }
 
@@ -124,19 +122,19 @@ class Schedule {
         if (refused_.empty()) return Connect(true);
         const auto earlier = refused_[static_cast<std::size_t>(
             std::uniform_int_distribution<int>(0, static_cast<int>(refused_.size()) - 1)(random_))];
-        auto client = std::make_shared<Client>();
-        everyClient_.push_back(client);
-        client->tracker = earlier->tracker;
-        client->address = earlier->address;
-        Connect(client, true);
+        Connect(NewClient(earlier->tracker, earlier->address), true);
     }
 
     void Connect(bool sendAtOnce) {
-        auto client = std::make_shared<Client>();
-        everyClient_.push_back(client);
-        client->tracker = ++clients_;
-        client->address = "127.0." + std::to_string(clients_) + ".1";
-        Connect(client, sendAtOnce);
+        ++clients_;
+        Connect(NewClient(clients_, "127.0." + std::to_string(clients_) + ".1"), sendAtOnce);
+    }
+
+    std::shared_ptr<Client> NewClient(int tracker, const std::string& address) {
+        everyClient_.push_back(std::make_shared<Client>());
+        everyClient_.back()->tracker = tracker;
+        everyClient_.back()->address = address;
+        return everyClient_.back();
     }
 
     // A tracker connects; `sendAtOnce`: it sends a report before it knows whether it was
@@ -330,16 +328,8 @@ class Schedule {
                 last = found->second;
             }
         }
-        const std::string log = t_.Log();
-        int held = 0;
-        for (std::size_t at = log.find(" connected.\r\n"); at != std::string::npos;
-             at = log.find(" connected.\r\n", at + 1)) {
-            ++held;
-        }
-        for (std::size_t at = log.find(" disconnected.\r\n"); at != std::string::npos;
-             at = log.find(" disconnected.\r\n", at + 1)) {
-            --held;
-        }
+        const int held = static_cast<int>(Count(" connected.\r\n")) -
+                         static_cast<int>(Count(" disconnected.\r\n"));
         // A connection that ends during the accept's yield logs its end before its start.
         if (held < -1 || held > 1) Fail("the connect and disconnect lines do not pair up");
     }
@@ -393,15 +383,7 @@ class Schedule {
     std::string Good(int id) const { return GoodReport(id, trackerOf_.at(id)); }
 
     bool Logged(const std::string& text) const { return t_.Log().find(text) != std::string::npos; }
-    std::size_t Count(const std::string& text) const {
-        const std::string log = t_.Log();
-        std::size_t count = 0;
-        for (std::size_t at = log.find(text); at != std::string::npos;
-             at = log.find(text, at + 1)) {
-            ++count;
-        }
-        return count;
-    }
+    std::size_t Count(const std::string& text) const { return test::CountOf(t_.Log(), text); }
     // Whether the slot is free for sure: no holder, and the last one's end was logged.
     bool SlotFree() const {
         return !holder_ && (leaving_.first.empty() || Count(leaving_.first) > leaving_.second);

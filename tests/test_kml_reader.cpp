@@ -1,9 +1,8 @@
 // The KML snapshot reader, without an application object.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <sys/stat.h>
 
-#include <QFile>
-#include <QTemporaryDir>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@ namespace vostrel {
 namespace {
 
 using test::ViewerErrorOf;
+using testing::HasSubstr;
 
 std::string SnapshotBytes(const char* coordinates, const char* ns = kKmlNamespace) {
     return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n") + "<kml xmlns=\"" + ns +
@@ -24,12 +24,9 @@ std::string SnapshotBytes(const char* coordinates, const char* ns = kKmlNamespac
            coordinates + "</coordinates>\r\n</Point>\r\n</Placemark>\r\n</Document>\r\n</kml>\r\n";
 }
 
-QString WriteFile(const QTemporaryDir& dir, const QString& name, const std::string& bytes) {
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return path;
-    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    return path;
+// `bytes` in a file of `dir`; its path.
+QString WriteFile(const test::ScratchDir& dir, const std::string& bytes) {
+    return QString::fromStdString(test::WriteFile(dir.File("case.kml"), bytes));
 }
 
 struct ReadCase {
@@ -68,11 +65,10 @@ TEST(ReadKmlPlacemark, ReadsTheFirstPointPlacemark) {
          "<coordinates>-1.5,2.5,100</coordinates></Point></Placemark></kml>",
          "", -1.5, 2.5},
     };
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+    const test::ScratchDir dir;
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.label);
-        const QString path = WriteFile(dir, "case.kml", c.bytes);
+        const QString path = WriteFile(dir, c.bytes);
         KmlPosition position;
         ASSERT_NO_THROW(position = ReadKmlPlacemark(path));
         EXPECT_EQ(position.name.toStdString(), c.name.toStdString());
@@ -83,7 +79,7 @@ TEST(ReadKmlPlacemark, ReadsTheFirstPointPlacemark) {
 
 struct RejectCase {
     const char* label;
-    const char* bytes;  // nullptr: no such file
+    std::optional<std::string> bytes;  // none: no such file
     const char* reason;
 };
 
@@ -94,12 +90,12 @@ TEST(ReadKmlPlacemark, RefusesWhatItCannotShowWithPathAndReason) {
     // Well-formed, with its placemark first, but larger than any snapshot can be.
     const std::string oversized = valid + "<!--" + std::string(kMaxKmlBytes, 'x') + "-->";
     const std::vector<RejectCase> cases = {
-        {"missing file", nullptr, "does not exist"},
+        {"missing file", std::nullopt, "does not exist"},
         {"empty file", "", "empty"},
         {"not XML", "GPRMC,1,2,3", "not well-formed XML"},
-        {"truncated", truncated.c_str(), "not well-formed XML"},
-        {"broken after the placemark", afterPoint.c_str(), "not well-formed XML"},
-        {"oversized", oversized.c_str(), "larger than 8192 bytes"},
+        {"truncated", truncated, "not well-formed XML"},
+        {"broken after the placemark", afterPoint, "not well-formed XML"},
+        {"oversized", oversized, "larger than 8192 bytes"},
         {"html root", "<html><body>Your Tracker</body></html>", "root element is <html>"},
         {"kml root in a foreign namespace", "<kml xmlns=\"urn:not-kml\"><Placemark/></kml>",
          "namespace 'urn:not-kml'"},
@@ -132,31 +128,28 @@ TEST(ReadKmlPlacemark, RefusesWhatItCannotShowWithPathAndReason) {
         {"0,90.5", "outside -90..90"},
         {"0,-1e3", "outside -90..90"},
     };
-    std::vector<std::string> bytes;  // keeps the texts of the coordinate cases alive
-    bytes.reserve(badCoordinates.size());
     std::vector<RejectCase> all = cases;
     for (const auto& [coordinates, reason] : badCoordinates) {
-        bytes.push_back(SnapshotBytes(coordinates));
-        all.push_back({coordinates, bytes.back().c_str(), reason});
+        all.push_back({coordinates, SnapshotBytes(coordinates), reason});
     }
 
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+    const test::ScratchDir dir;
+    const auto errorOf = [](const std::string& path) {
+        return ViewerErrorOf([&] { ReadKmlPlacemark(QString::fromStdString(path)); });
+    };
     for (const RejectCase& c : all) {
         SCOPED_TRACE(c.label);
-        const QString path =
-            c.bytes == nullptr ? dir.filePath("absent.kml") : WriteFile(dir, "case.kml", c.bytes);
-        const std::string message = ViewerErrorOf([&] { ReadKmlPlacemark(path); });
-        EXPECT_NE(message.find(path.toStdString() + ": "), std::string::npos) << message;
-        EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+        const std::string path =
+            c.bytes ? WriteFile(dir, *c.bytes).toStdString() : dir.File("absent.kml");
+        const std::string message = errorOf(path);
+        EXPECT_THAT(message, HasSubstr(path + ": "));
+        EXPECT_THAT(message, HasSubstr(c.reason));
     }
-    const std::string folder = ViewerErrorOf([&] { ReadKmlPlacemark(dir.path()); });
-    EXPECT_NE(folder.find("folder"), std::string::npos) << folder;
+    EXPECT_THAT(errorOf(dir.Path()), HasSubstr("folder"));
     // A FIFO with no writer: refused at once, not waited on.
-    const QString fifo = dir.filePath("fifo.kml");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const std::string pipe = ViewerErrorOf([&] { ReadKmlPlacemark(fifo); });
-    EXPECT_NE(pipe.find("not a regular file"), std::string::npos) << pipe;
+    const std::string fifo = dir.File("fifo.kml");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THAT(errorOf(fifo), HasSubstr("not a regular file"));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The tracker link on real loopback sockets through the real event loop.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -8,7 +8,6 @@
 #include <QTcpServer>
 #include <QTest>
 #include <chrono>
-#include <regex>
 
 #include "kit/WindowFixture.h"
 
@@ -21,13 +20,7 @@ const std::string kReport =
     "$355632000166323,1,1,040202,093633,E12129.2252,N2459.8891,00161,0.0100,147,07*37!";
 const std::string kTrackLine = "121.487086666667,24.9981516666667,0\r\n";
 
-std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
+using test::CountOf;
 
 TEST(TrackerLink, StartListensLogsTheLineAndDisablesTheButton) {
     WindowFixture t;
@@ -43,15 +36,12 @@ TEST(TrackerLink, StartListensLogsTheLineAndDisablesTheButton) {
 TEST(TrackerLink, APortHeldByAnotherProgramEndsTheProgramAfterTheNotice) {
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
-    test::WindowOptions options;
-    options.port = holder.serverPort();
-    WindowFixture t(options);
+    WindowFixture t({.port = holder.serverPort()});
     test::NoticeWatcher notices;
     testing::internal::CaptureStderr();
     t.window->Command1->click();
-    EXPECT_NE(testing::internal::GetCapturedStderr().find(
-                  "vostrel: Error in application. Address already in use\n"),
-              std::string::npos);
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                testing::HasSubstr("vostrel: Error in application. Address already in use\n"));
     ASSERT_EQ(notices.seen.size(), 1u);
     EXPECT_EQ(notices.seen[0].text, "Error in application.");
     EXPECT_EQ(notices.seen[0].reason, "Address already in use");
@@ -73,10 +63,8 @@ TEST(TrackerLink, FailingToCreateTheSlotEndsTheProgramAfterTheNotice) {
 
 TEST(TrackerLink, OneTrackerAtATimeAndTheSlotIsReusedAfterItLeaves) {
     WindowFixture t;
-    ASSERT_TRUE(t.Start());
-    const int first = t.Connect();
+    const int first = t.StartAndConnect();
     ASSERT_GE(first, 0);
-    ASSERT_TRUE(t.LogHas("Tracker 127.0.0.1 connected.\r\n"));
     EXPECT_EQ(t.window->Link().SlotBusy(1), kBusy);
     EXPECT_EQ(t.window->Link().GetFreeSocket(), 0);
 
@@ -100,8 +88,8 @@ TEST(TrackerLink, OneTrackerAtATimeAndTheSlotIsReusedAfterItLeaves) {
     EXPECT_EQ(t.window->Link().SlotBusy(1), kFree);
 
     const int third = t.Connect();
-    ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), "connected.\r\n") == 3; }));
-    EXPECT_EQ(Count(t.Log(), "Tracker 127.0.0.1 connected.\r\n"), 2u);
+    ASSERT_TRUE(test::WaitFor([&] { return CountOf(t.Log(), "connected.\r\n") == 3; }));
+    EXPECT_EQ(CountOf(t.Log(), "Tracker 127.0.0.1 connected.\r\n"), 2u);
     EXPECT_FALSE(test::PeerClosed(third, 200));
     ::close(third);
     ASSERT_TRUE(test::WaitFor([&] { return t.window->Link().SlotBusy(1) == kFree; }));
@@ -129,16 +117,16 @@ TEST(TrackerLink, QuickReportsAndQuickClosesEndWithTheSlotFree) {
     test::SendAll(client, kReport);
     ::close(client);
     ASSERT_TRUE(t.LogHas("disconnected.\r\n"));
-    ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), " connected.\r\n") == 1; }));
+    ASSERT_TRUE(test::WaitFor([&] { return CountOf(t.Log(), " connected.\r\n") == 1; }));
     std::string added = t.Log().substr(base.size());
-    EXPECT_EQ(Count(added, std::string(test::kStamp) + " " + kReport + "\r\n"), 1u);
+    EXPECT_EQ(CountOf(added, std::string(test::kStamp) + " " + kReport + "\r\n"), 1u);
     EXPECT_EQ(t.TrackLog(), kTrackLine);
     EXPECT_LT(added.find(kReport), added.find("disconnected"));
 
     client = t.Connect();
     ::close(client);
-    ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), "disconnected.\r\n") == 2; }));
-    ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), " connected.\r\n") == 2; }));
+    ASSERT_TRUE(test::WaitFor([&] { return CountOf(t.Log(), "disconnected.\r\n") == 2; }));
+    ASSERT_TRUE(test::WaitFor([&] { return CountOf(t.Log(), " connected.\r\n") == 2; }));
     EXPECT_EQ(t.window->Link().SlotBusy(1), kFree);
     EXPECT_EQ(t.window->Link().GetFreeSocket(), 1);
 }
@@ -178,8 +166,8 @@ TEST(TrackerLink, APeerThatResetsBeforeItIsAcceptedIsNamed) {
     test::ResetAndClose(t.Connect());
     ASSERT_TRUE(t.LogHas("disconnected.\r\n"));
     ASSERT_TRUE(t.LogHas(" connected.\r\n"));
-    EXPECT_EQ(Count(t.Log(), "Tracker 127.0.0.1 connected.\r\n"), 1u);
-    EXPECT_EQ(Count(t.Log(), "Tracker 127.0.0.1 disconnected.\r\n"), 1u);
+    EXPECT_EQ(CountOf(t.Log(), "Tracker 127.0.0.1 connected.\r\n"), 1u);
+    EXPECT_EQ(CountOf(t.Log(), "Tracker 127.0.0.1 disconnected.\r\n"), 1u);
 }
 
 // The new connection of a tracker that reconnects at once comes in before its old one's end
@@ -240,7 +228,7 @@ TEST(TrackerLink, AResetFreesTheSlotWithOneDisconnectLine) {
     // The connection is closed: nothing pending can announce its end a second time.
     ASSERT_FALSE(t.window->Link().Element(1).HasConnection());
     QCoreApplication::processEvents();
-    EXPECT_EQ(Count(t.Log(), "disconnected.\r\n"), 1u);
+    EXPECT_EQ(CountOf(t.Log(), "disconnected.\r\n"), 1u);
     EXPECT_EQ(t.window->Link().SlotBusy(1), kFree);
     EXPECT_FALSE(t.window->Link().Element(1).HasConnection());
 }
@@ -277,9 +265,8 @@ TEST(TrackerLink, ATrackerLeavingWhileItsNoticeIsOpenIsHandledNested) {
 
 TEST(TrackerLink, AcceptedConnectionsUseShortKeepAlive) {
     WindowFixture t;
-    ASSERT_TRUE(t.Start());
-    const int client = t.Connect();
-    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    const int client = t.StartAndConnect();
+    ASSERT_GE(client, 0);
     const int fd = t.window->Link().Element(1).Descriptor();
     ASSERT_GE(fd, 0);
     const struct {
@@ -302,15 +289,14 @@ TEST(TrackerLink, AcceptedConnectionsUseShortKeepAlive) {
 // rest within a second, or that a new report follows, goes on as it is.
 TEST(TrackerLink, AReportCutByAReadIsJoinedWithItsRest) {
     WindowFixture t;
-    ASSERT_TRUE(t.Start());
     test::NoticeWatcher notices;
-    const int client = t.Connect();
-    ASSERT_TRUE(t.LogHas(" connected.\r\n"));
+    const int client = t.StartAndConnect();
+    ASSERT_GE(client, 0);
     test::SendAll(client, kReport.substr(0, 30));
     QTest::qWait(100);
     test::SendAll(client, kReport.substr(30));
     ASSERT_TRUE(test::WaitFor([&] { return t.TrackLog() == kTrackLine; }));
-    EXPECT_EQ(Count(t.Log(), " " + kReport + "\r\n"), 1u);
+    EXPECT_EQ(CountOf(t.Log(), " " + kReport + "\r\n"), 1u);
     EXPECT_TRUE(notices.seen.empty());
 
     test::SendAll(client, kReport.substr(0, 30));
@@ -366,7 +352,7 @@ TEST(TrackerLink, AChurningPeerCannotLockATrackerOut) {
             }
         }
         test::SendAll(tracker, kReport);
-        ASSERT_TRUE(test::WaitFor([&] { return Count(t.TrackLog(), kTrackLine) == saved + 1; }))
+        ASSERT_TRUE(test::WaitFor([&] { return CountOf(t.TrackLog(), kTrackLine) == saved + 1; }))
             << "the tracker lost the slot at " << second << " s";
         ++saved;
         if (savedAt < 0) savedAt = second;
@@ -394,15 +380,16 @@ TEST(TrackerLink, AThousandConnectReportCloseCycles) {
         ::close(client);
         ASSERT_TRUE(test::WaitFor([&] {
             return t.window->Link().SlotBusy(1) == kFree &&
-                   Count(t.TrackLog(), kTrackLine) == static_cast<std::size_t>(i);
+                   CountOf(t.TrackLog(), kTrackLine) == static_cast<std::size_t>(i);
         })) << "cycle "
             << i;
     }
-    ASSERT_TRUE(test::WaitFor([&] { return Count(t.Log(), "disconnected.\r\n") == kCycles + 1; }));
+    ASSERT_TRUE(
+        test::WaitFor([&] { return CountOf(t.Log(), "disconnected.\r\n") == kCycles + 1; }));
     const std::string log = t.Log();
-    EXPECT_EQ(Count(log, " connected.\r\n"), static_cast<std::size_t>(kCycles + 1));
-    EXPECT_EQ(Count(log, kReport + "\r\n"), static_cast<std::size_t>(kCycles));
-    EXPECT_EQ(Count(t.TrackLog(), kTrackLine), static_cast<std::size_t>(kCycles));
+    EXPECT_EQ(CountOf(log, " connected.\r\n"), static_cast<std::size_t>(kCycles + 1));
+    EXPECT_EQ(CountOf(log, kReport + "\r\n"), static_cast<std::size_t>(kCycles));
+    EXPECT_EQ(CountOf(t.TrackLog(), kTrackLine), static_cast<std::size_t>(kCycles));
     EXPECT_EQ(t.window->Link().GetFreeSocket(), 1);
     EXPECT_EQ(test::OpenDescriptorCount(), descriptorsBefore);
 }

@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,8 +68,8 @@ TEST(PositionFiles, TrackLogAccumulatesAndSnapshotHoldsOnlyTheLast) {
     files.SaveTrackerPosition("0.0", "0.0");
     EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "2,1,0\r\n0.0,0.0,0\r\n");
     EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), SnapshotText("0.0", "0.0"));
-    EXPECT_NE(SnapshotText("0.0", "0.0").find("<coordinates>0.0,0.0,0</coordinates>\r\n"),
-              std::string::npos);
+    EXPECT_THAT(SnapshotText("0.0", "0.0"),
+                testing::HasSubstr("<coordinates>0.0,0.0,0</coordinates>\r\n"));
 }
 
 // A track log cut short by another program: the new position still gets a line of its own.
@@ -147,21 +147,11 @@ TEST(PositionFiles, AFailedAppendLeavesOnlyWholeLines) {
 TEST(PositionFiles, MissingFolderReportsPathAndReason) {
     ScratchDir dir;
     PositionFiles files(dir.File("gone"));
-    try {
-        files.SaveTrackerPosition("1", "2");
-        FAIL() << "no error raised";
-    } catch (const FileError& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  dir.File("gone/vo_demo.txt") + ": No such file or directory");
-    }
+    EXPECT_THAT([&] { files.SaveTrackerPosition("1", "2"); },
+                testing::ThrowsMessage<FileError>(dir.File("gone/vo_demo.txt") +
+                                                  ": No such file or directory"));
     EXPECT_FALSE(FileExists(dir.File("gone/vo_demo.kml")));
 }
-
-}  // namespace
-}  // namespace vostrel
-
-namespace vostrel {
-namespace {
 
 // Whatever stands where the files go: a link is followed and kept, the snapshot's permission
 // bits are kept, a leftover of an interrupted write goes, and anything that is not a regular
@@ -255,11 +245,9 @@ TEST(PositionFiles, AReaderNeverSeesAPartialSnapshot) {
         }
     });
     for (int i = 0; i < 400; ++i) {
-        if (i % 2 == 0) {
-            files.SaveTrackerPosition("33.3333333333333", "44.4444444444444", Durability::Deferred);
-        } else {
-            files.SaveTrackerPosition("1", "2", Durability::Deferred);
-        }
+        const bool even = i % 2 == 0;
+        files.SaveTrackerPosition(even ? "33.3333333333333" : "1", even ? "44.4444444444444" : "2",
+                                  Durability::Deferred);
     }
     files.Sync();
     done = true;

@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -48,6 +48,7 @@ namespace {
 using test::FileExists;
 using test::ReadFile;
 using test::ScratchDir;
+using testing::ElementsAre;
 
 // One intake wired to recording ports and real files in a scratch folder.
 struct Intake {
@@ -60,6 +61,17 @@ struct Intake {
 
     std::string TrackLog() const { return ReadFile(dir.File("vo_demo.txt")); }
 };
+
+const std::string kGood =
+    "$355632000166323,1,1,040202,093633,E12129.2252,N2459.8891,00161,0.0100,147,07*37!";
+const std::string kSecond = "$1,2,3,4,5,E03737.3756,N5539.3943,7,8,9,!";
+const std::string kLine1 = "121.487086666667,24.9981516666667,0\r\n";
+const std::string kLine2 = "37.6229266666667,55.6565716666667,0\r\n";
+
+// The log line of an arrival.
+std::string Stamped(const std::string& text) {
+    return std::string(test::FixedClock::kStamp) + " " + text + "\r\n";
+}
 
 // A well-formed report padded (inside field 10, before "!") to exactly `length` characters.
 std::string ReportOfLength(std::size_t length) {
@@ -79,16 +91,12 @@ class Rejected : public ::testing::TestWithParam<Rejection> {};
 TEST_P(Rejected, LogsTheArrivalThenShowsTheFirstFailingCheckAndWritesNothing) {
     Intake t;
     t.intake.ReceiveReport(GetParam().report);
-    ASSERT_EQ(t.op.events.size(), 2u);
-    EXPECT_EQ(t.op.events[0], "log:07.12.2026 04:56:27 " + GetParam().report + "\r\n");
-    EXPECT_EQ(t.op.events[1], "notice:" + GetParam().notice);
+    EXPECT_THAT(t.op.events,
+                ElementsAre("log:" + Stamped(GetParam().report), "notice:" + GetParam().notice));
     EXPECT_FALSE(FileExists(t.dir.File("vo_demo.txt")));
     EXPECT_FALSE(FileExists(t.dir.File("vo_demo.kml")));
     EXPECT_TRUE(t.viewer.calls.empty());
 }
-
-const std::string kGood =
-    "$355632000166323,1,1,040202,093633,E12129.2252,N2459.8891,00161,0.0100,147,07*37!";
 
 INSTANTIATE_TEST_SUITE_P(
     Checks, Rejected,
@@ -137,9 +145,7 @@ TEST_P(DeviceSamples, ProduceTheExpectedTrackLogLine) {
     t.intake.ReceiveReport(GetParam().report);
     EXPECT_TRUE(t.op.Notices().empty());
     EXPECT_EQ(t.TrackLog(), GetParam().trackLogLine + "\r\n");
-    ASSERT_EQ(t.viewer.calls.size(), 1u);
-    EXPECT_EQ(t.viewer.calls[0].first, t.dir.File("vo_demo.kml"));
-    EXPECT_EQ(t.viewer.calls[0].second, 1);
+    EXPECT_THAT(t.viewer.calls, ElementsAre(std::pair(t.dir.File("vo_demo.kml"), 1)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -156,9 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReportIntake, TwoReportsGiveTwoLinesInOrderAndTheSecondSnapshot) {
     Intake t;
     t.intake.ReceiveReport(kGood);
-    t.intake.ReceiveReport("$1,2,3,4,5,E03737.3756,N5539.3943,7,8,9,!");
-    EXPECT_EQ(t.TrackLog(),
-              "121.487086666667,24.9981516666667,0\r\n37.6229266666667,55.6565716666667,0\r\n");
+    t.intake.ReceiveReport(kSecond);
+    EXPECT_EQ(t.TrackLog(), kLine1 + kLine2);
     EXPECT_EQ(ReadFile(t.dir.File("vo_demo.kml")),
               SnapshotText("55.6565716666667", "37.6229266666667"));
     EXPECT_EQ(t.viewer.calls.size(), 2u);
@@ -167,10 +172,6 @@ TEST(ReportIntake, TwoReportsGiveTwoLinesInOrderAndTheSecondSnapshot) {
 // Reports that piled up arrive in one read; each is handled as an arrival of its own. Only a
 // "!" directly followed by "$" separates them. One arrival shows at most one notice.
 TEST(ReportIntake, ReportsThatArriveTogetherAreEachHandled) {
-    const std::string second = "$1,2,3,4,5,E03737.3756,N5539.3943,7,8,9,!";
-    const std::string kLine1 = "121.487086666667,24.9981516666667,0\r\n";
-    const std::string kLine2 = "37.6229266666667,55.6565716666667,0\r\n";
-    auto stamped = [](const std::string& text) { return "07.12.2026 04:56:27 " + text + "\r\n"; };
     const struct {
         std::string arrival;
         std::string log;
@@ -178,24 +179,24 @@ TEST(ReportIntake, ReportsThatArriveTogetherAreEachHandled) {
         std::string trackLog;
         int good;
     } cases[] = {
-        {kGood + second + kGood,
-         stamped(kGood) + stamped(second) + stamped(kGood),
+        {kGood + kSecond + kGood,
+         Stamped(kGood) + Stamped(kSecond) + Stamped(kGood),
          {},
          kLine1 + kLine2 + kLine1,
          3},
-        {"$no fields in here!" + second,
-         stamped("$no fields in here!") + stamped(second),
+        {"$no fields in here!" + kSecond,
+         Stamped("$no fields in here!") + Stamped(kSecond),
          {"Illegal string count.0"},
          kLine2,
          1},
-        {"$bad!$14 characters!" + second,
-         stamped("$bad!") + stamped("$14 characters!") + "Error: Illegal string count.0\r\n" +
-             stamped(second),
+        {"$bad!$14 characters!" + kSecond,
+         Stamped("$bad!") + Stamped("$14 characters!") + "Error: Illegal string count.0\r\n" +
+             Stamped(kSecond),
          {"Packet too small."},
          kLine2,
          1},
-        {kGood + "\r\n" + second,
-         stamped(kGood + "\r\n" + second),
+        {kGood + "\r\n" + kSecond,
+         Stamped(kGood + "\r\n" + kSecond),
          {"Illegal string count.20"},
          "",
          0},
@@ -222,39 +223,36 @@ TEST(ReportIntake, AnArrivalIsOnDiskOnceBeforeItsNotice) {
     } notice;
     Intake t;
     ReportIntake intake{t.op, notice, t.clock, t.files, t.viewer};
-    const std::string second = "$1,2,3,4,5,E03737.3756,N5539.3943,7,8,9,!";
     diskEvents.clear();
-    intake.ReceiveReport("$bad!" + kGood + second);
+    intake.ReceiveReport("$bad!" + kGood + kSecond);
     EXPECT_EQ(diskEvents, (std::vector<std::string>{"rename vo_demo.kml", "fdatasync vo_demo.txt",
                                                     "fsync .vo_demo.kml.tmp", "rename vo_demo.kml",
                                                     "fsync folder", "notice Packet too small."}));
-    EXPECT_EQ(t.TrackLog(),
-              "121.487086666667,24.9981516666667,0\r\n37.6229266666667,55.6565716666667,0\r\n");
+    EXPECT_EQ(t.TrackLog(), kLine1 + kLine2);
 }
 
 TEST(ReportIntake, KeepsTheReportTextAsReceivedInTheLog) {
     Intake t;
     const std::string bytes = std::string("\xE9\x00\xFF", 3) + "\r\n";
     t.intake.ReceiveReport(bytes);
-    EXPECT_EQ(t.op.logText, "07.12.2026 04:56:27 " + bytes + "\r\n");
+    EXPECT_EQ(t.op.logText, Stamped(bytes));
 }
 
 TEST(ReportIntake, AnUnwritableSnapshotIsReportedAndTheHandlerReturns) {
     Intake t;
     ASSERT_EQ(::mkdir(t.dir.File("vo_demo.kml").c_str(), 0755), 0);
     t.intake.ReceiveReport(kGood);
-    ASSERT_EQ(t.op.events.size(), 2u);
-    EXPECT_EQ(t.op.events[0].rfind("log:", 0), 0u);
-    EXPECT_EQ(t.op.events[1], "notice:Position logged, but the snapshot could not be written: " +
-                                  t.dir.File("vo_demo.kml") + ": Is a directory");
-    EXPECT_EQ(t.TrackLog(), "121.487086666667,24.9981516666667,0\r\n");
+    EXPECT_THAT(t.op.events,
+                ElementsAre(testing::StartsWith("log:"),
+                            "notice:Position logged, but the snapshot could not be written: " +
+                                t.dir.File("vo_demo.kml") + ": Is a directory"));
+    EXPECT_EQ(t.TrackLog(), kLine1);
     EXPECT_TRUE(t.viewer.calls.empty());
 
     // The next report still goes through the same steps.
     t.intake.ReceiveReport(kGood);
     EXPECT_EQ(t.op.Notices().size(), 2u);
-    EXPECT_EQ(t.TrackLog().size(),
-              2 * std::string("121.487086666667,24.9981516666667,0\r\n").size());
+    EXPECT_EQ(t.TrackLog().size(), 2 * kLine1.size());
 }
 
 TEST(ReportIntake, AViewerFailureIsReportedAfterTheFilesWereWritten) {
@@ -268,12 +266,7 @@ TEST(ReportIntake, AViewerFailureIsReportedAfterTheFilesWereWritten) {
 }
 
 TEST(SplitFields, KeepsEmptyFieldsAndDoesNotTrim) {
-    const auto fields = SplitFields(" a,,b ,");
-    ASSERT_EQ(fields.size(), 4u);
-    EXPECT_EQ(fields[0], " a");
-    EXPECT_EQ(fields[1], "");
-    EXPECT_EQ(fields[2], "b ");
-    EXPECT_EQ(fields[3], "");
+    EXPECT_THAT(SplitFields(" a,,b ,"), ElementsAre(" a", "", "b ", ""));
 }
 
 }  // namespace

@@ -1,14 +1,12 @@
 // The tracker simulator: position fields, report framing, GPX reading, the command line, and
 // whole runs against a loopback listener that the tests open themselves.
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <cmath>
 #include <ctime>
 #include <sstream>
@@ -17,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "kit/PlainKit.h"
 #include "report/Conversion.h"
 #include "report/ReportCheck.h"
 #include "sim/Connection.h"
@@ -28,6 +27,9 @@
 #include "sim/Simulator.h"
 
 using namespace vostrel::sim;
+using testing::HasSubstr;
+using vostrel::test::ScratchDir;
+using vostrel::test::WriteFile;
 
 namespace {
 
@@ -51,14 +53,6 @@ double ReadField(const std::string& field, int degreeDigits) {
 
 QDateTime Utc(int y, int mo, int d, int h, int mi, int s) {
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
-}
-
-std::string WriteTemp(const QTemporaryDir& dir, const std::string& name, const std::string& text) {
-    const QString path = dir.filePath(QString::fromStdString(name));
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text.data(), static_cast<qint64>(text.size()));
-    return path.toStdString();
 }
 
 // A TCP socket bound to 127.0.0.1 on an ephemeral port; returns the port.
@@ -198,10 +192,8 @@ TEST(SimReport, FormatsTheTrackerLayout) {
     f.course = 359.6;  // rounds to a full turn: 000
     f.satellites = 123;
     const auto fields = Split(FormatReport(f));
-    EXPECT_EQ(fields[7], "-0012");
-    EXPECT_EQ(fields[8], "123.4568");
-    EXPECT_EQ(fields[9], "000");
-    EXPECT_EQ(fields[10], "99*37!");
+    EXPECT_THAT(std::vector(fields.begin() + 7, fields.end()),
+                testing::ElementsAre("-0012", "123.4568", "000", "99*37!"));
 }
 
 TEST(SimReport, EveryRoutePointFramesAsAGoodReport) {
@@ -214,8 +206,7 @@ TEST(SimReport, EveryRoutePointFramesAsAGoodReport) {
         EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);
         EXPECT_NEAR(ReadField(Split(text)[6], 2), point.latitude, 1e-6);
         EXPECT_NEAR(ReadField(Split(text)[5], 3), point.longitude, 1e-6);
-        EXPECT_EQ(Split(text)[3], "311224");
-        EXPECT_EQ(Split(text)[4], "235959");
+        EXPECT_EQ(Split(text)[3] + " " + Split(text)[4], "311224 235959");
     }
     // A loop: the last point is near the first (under 500 m).
     EXPECT_NEAR(route.front().latitude, route.back().latitude, 0.005);
@@ -287,8 +278,8 @@ TEST(SimReport, SequenceLoopsMarksBadReportsAndAddsCrLf) {
 // ---- GPX -----------------------------------------------------------------------------------
 
 TEST(SimGpx, ReadsTrackPointsWithAndWithoutEleAndTime) {
-    QTemporaryDir dir;
-    const std::string path = WriteTemp(dir, "walk.gpx", R"(<?xml version="1.0"?>
+    const ScratchDir dir;
+    const std::string path = WriteFile(dir.File("walk.gpx"), R"(<?xml version="1.0"?>
 <gpx version="1.1" creator="test" xmlns="http://www.topografix.com/GPX/1/1">
  <wpt lat="1" lon="1"/>
  <trk><name>t</name><trkseg>
@@ -324,11 +315,11 @@ TEST(SimGpx, ReadsTrackPointsWithAndWithoutEleAndTime) {
 }
 
 TEST(SimGpx, FallsBackToRoutePointsThenWaypoints) {
-    QTemporaryDir dir;
-    const auto route = WriteTemp(dir, "r.gpx", R"(<gpx><wpt lat="9" lon="9"/>
+    const ScratchDir dir;
+    const auto route = WriteFile(dir.File("r.gpx"), R"(<gpx><wpt lat="9" lon="9"/>
         <rte><rtept lat="1" lon="2"><time>2021-01-02T03:04:05</time></rtept>
         <rtept lat="3" lon="4"/></rte></gpx>)");
-    const auto wpts = WriteTemp(dir, "w.gpx", R"(<gpx><wpt lat="5" lon="6"/></gpx>)");
+    const auto wpts = WriteFile(dir.File("w.gpx"), R"(<gpx><wpt lat="5" lon="6"/></gpx>)");
     // A time without a zone is UTC, whatever the local zone.
     const QByteArray zone = qgetenv("TZ");
     qputenv("TZ", "Asia/Tokyo");
@@ -344,7 +335,7 @@ TEST(SimGpx, FallsBackToRoutePointsThenWaypoints) {
 }
 
 TEST(SimGpx, UnusableFilesAreErrorsNamingTheFile) {
-    QTemporaryDir dir;
+    const ScratchDir dir;
     struct Case {
         const char* name;
         const char* content;  // nullptr: no such file
@@ -363,13 +354,13 @@ TEST(SimGpx, UnusableFilesAreErrorsNamingTheFile) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path =
-            c.content ? WriteTemp(dir, c.name, c.content) : dir.filePath(c.name).toStdString();
+            c.content ? WriteFile(dir.File(c.name), c.content) : dir.File(c.name);
         try {
             ReadGpxFile(QString::fromStdString(path));
             ADD_FAILURE() << "no error";
         } catch (const SimError& e) {
-            EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
-            EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
+            EXPECT_THAT(e.what(), HasSubstr(path));
+            EXPECT_THAT(e.what(), HasSubstr(c.expected));
         }
     }
 }
@@ -419,7 +410,7 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     for (const char* option : {"--host", "--port", "--gpx", "--interval", "--count", "--bad-every",
                                "--crlf", "--reconnect", "--drop-every", "--new-address", "--retry",
                                "--imei", "--timeout", "--help"}) {
-        EXPECT_NE(help.find(option), std::string::npos) << option;
+        EXPECT_THAT(help, HasSubstr(option));
     }
 }
 
@@ -450,11 +441,11 @@ TEST(SimOptions, BadValuesAreErrors) {
         SCOPED_TRACE(c.args.front());
         const CommandLine result = ParseCommandLine(c.args);
         ASSERT_EQ(result.action, CommandLine::Action::kError);
-        EXPECT_NE(result.error.find(c.expected), std::string::npos) << result.error;
+        EXPECT_THAT(result.error, HasSubstr(c.expected));
     }
     const RunResult run = RunSim({"--count", "x"});
     EXPECT_EQ(run.status, kExitUsage);
-    EXPECT_NE(run.err.find("--help"), std::string::npos);
+    EXPECT_THAT(run.err, HasSubstr("--help"));
 }
 
 // ---- whole runs ----------------------------------------------------------------------------
@@ -480,9 +471,7 @@ TEST(SimRun, SendsThreeReportsOnOneConnection) {
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(Rejection(reports[i]), "") << reports[i];
         EXPECT_NEAR(ReadField(Split(reports[i])[6], 2), route[i].latitude, 1e-6);
-        EXPECT_NE(run.out.find("[" + std::to_string(i + 1) + "/3] " + reports[i] + "\n"),
-                  std::string::npos)
-            << run.out;
+        EXPECT_THAT(run.out, HasSubstr("[" + std::to_string(i + 1) + "/3] " + reports[i] + "\n"));
     }
 }
 
@@ -500,7 +489,7 @@ TEST(SimRun, ReconnectSendsOneReportPerConnection) {
         const char* expected = i == 2 ? "Packet too small." : "";  // the 3rd is too short
         EXPECT_EQ(Rejection(bytes.substr(0, bytes.size() - 2)), expected) << bytes;
     }
-    EXPECT_NE(run.out.find("(malformed: too short)"), std::string::npos) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("(malformed: too short)"));
 }
 
 TEST(SimRun, ServerThatClosesAtOnceIsAFailure) {
@@ -512,8 +501,8 @@ TEST(SimRun, ServerThatClosesAtOnceIsAFailure) {
     EXPECT_EQ(run.status, kExitFailure);
     // Depending on timing the server's close is seen before report 1 or report 1 is answered
     // with a reset; either way the operator learns which report was not sent.
-    EXPECT_NE(run.err.find("vostrel-sim: the server "), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find(" of 5 was not sent"), std::string::npos) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("vostrel-sim: the server "));
+    EXPECT_THAT(run.err, HasSubstr(" of 5 was not sent"));
 }
 
 TEST(SimRun, SendAfterTheServerWentAwayThrowsInsteadOfRaisingSigpipe) {
@@ -527,7 +516,7 @@ TEST(SimRun, SendAfterTheServerWentAwayThrowsInsteadOfRaisingSigpipe) {
             connection.Send("$1,2,3,4,5,6,7,8,9,10,11!");
         } catch (const SimError& e) {
             failed = true;
-            EXPECT_NE(std::string(e.what()).find("closed"), std::string::npos) << e.what();
+            EXPECT_THAT(e.what(), HasSubstr("closed"));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -535,11 +524,11 @@ TEST(SimRun, SendAfterTheServerWentAwayThrowsInsteadOfRaisingSigpipe) {
 }
 
 TEST(SimRun, UnusableGpxIsAFailureBeforeConnecting) {
-    QTemporaryDir dir;
-    const std::string path = WriteTemp(dir, "empty.gpx", "<gpx/>");
+    const ScratchDir dir;
+    const std::string path = WriteFile(dir.File("empty.gpx"), "<gpx/>");
     const RunResult run = RunSim({"--gpx", path, "--port", "9"});  // never reached
     EXPECT_EQ(run.status, kExitFailure);
-    EXPECT_NE(run.err.find("has no track points"), std::string::npos) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("has no track points"));
 }
 
 TEST(SimRun, UnreachablePortNamesHostPortAndReason) {
@@ -548,9 +537,8 @@ TEST(SimRun, UnreachablePortNamesHostPortAndReason) {
     const RunResult run = RunSim({"--port", port, "--interval", "0"});
     ::close(fd);
     EXPECT_EQ(run.status, kExitFailure);
-    EXPECT_NE(run.err.find("cannot connect to 127.0.0.1 port " + port + ": Connection refused"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("cannot connect to 127.0.0.1 port " + port + ": Connection refused"));
 }
 
 }  // namespace

@@ -1,14 +1,14 @@
 // The track log's tail as the globe reads it at start: single lines, then random logs (CR LF
 // and LF, garbage, over-long lines, no final line break) read back in blocks of every small
 // size and checked against reading the whole file forwards.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,14 +64,10 @@ TEST(TrackTail, ReadsTheLinesTheTrackLogHoldsAndNothingElse) {
 // Forwards through the whole text: every line, the last one also without its line break.
 std::vector<TrackPoint> Forwards(const std::string& text) {
     std::vector<TrackPoint> all;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t end = text.find('\n', start);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
         TrackPoint point;
-        const std::string line = text.substr(start, end == std::string::npos ? end : end - start);
         if (ParseTrackLine(line, point)) all.push_back(point);
-        if (end == std::string::npos) break;
-        start = end + 1;
     }
     return all;
 }
@@ -148,8 +144,8 @@ TEST(TrackTail, AHugeLogIsReadFromItsEndAndNothingIsNoPositions) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     testing::internal::CaptureStderr();
     EXPECT_TRUE(ReadTrackTail(fifo, 10000).empty());
-    EXPECT_NE(testing::internal::GetCapturedStderr().find(fifo + ": not a regular file\n"),
-              std::string::npos);
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                testing::HasSubstr(fifo + ": not a regular file\n"));
     std::ofstream(path, std::ios::binary).flush();
     EXPECT_TRUE(ReadTrackTail(path, 10000).empty());  // empty
 

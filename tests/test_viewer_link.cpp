@@ -1,5 +1,5 @@
 // Connecting to the globe viewer at window load, with test components.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <QTimer>
 
@@ -93,9 +93,9 @@ TEST(ViewerLink, EveryFailureGivesTheNoticeAndEndsWithTheWindowNeverShown) {
         test::NoticeWatcher notices;
         testing::internal::CaptureStderr();
         t.window->show();
-        EXPECT_NE(testing::internal::GetCapturedStderr().find(
-                      std::string("vostrel: Unable to run interface. ") + failure.reason + "\n"),
-                  std::string::npos);
+        EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                    testing::HasSubstr(std::string("vostrel: Unable to run interface. ") +
+                                       failure.reason + "\n"));
         EXPECT_FALSE(t.window->isVisible());
         EXPECT_EQ(t.endedWith, std::vector<int>{1});
         ASSERT_EQ(notices.seen.size(), 1u);

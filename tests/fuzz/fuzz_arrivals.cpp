@@ -8,12 +8,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "FuzzRequire.h"
 #include "link/ArrivalShaper.h"
 #include "report/ReportCheck.h"
 #include "report/ReportFraming.h"
@@ -23,11 +22,7 @@ namespace {
 using namespace vostrel;
 
 void Require(bool condition, const char* what, std::string_view stream) {
-    if (condition) return;
-    std::fprintf(stderr, "broken: %s\nstream (%zu bytes): ", what, stream.size());
-    std::fwrite(stream.data(), 1, stream.size(), stderr);
-    std::fputc('\n', stderr);
-    std::abort();
+    fuzz::Require(condition, what, stream, "stream");
 }
 
 struct Handed {
@@ -47,11 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<Handed> handed;
     std::vector<std::size_t> timedOut;  // stream offsets where a held report went on cut short
 
+    auto hand = [&](std::string text) {
+        handed.push_back(Handed{handedUpTo, std::move(text)});
+        handedUpTo += handed.back().text.size();
+    };
     auto take = [&](std::vector<ArrivalShaper::Arrival> arrivals) {
-        for (ArrivalShaper::Arrival& arrival : arrivals) {
-            handed.push_back(Handed{handedUpTo, std::move(arrival.text)});
-            handedUpTo += handed.back().text.size();
-        }
+        for (ArrivalShaper::Arrival& arrival : arrivals) hand(std::move(arrival.text));
     };
     auto read = [&] {
         const std::size_t count =
@@ -84,16 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (const auto until = shaper.HeldUntil(); until && *until <= now) {
                 std::string held = shaper.TakeHeld();
                 timedOut.push_back(handedUpTo + held.size());
-                handed.push_back(Handed{handedUpTo, std::move(held)});
-                handedUpTo += handed.back().text.size();
+                hand(std::move(held));
             }
         }
     }
     while (!pending.empty()) read();
-    if (std::string held = shaper.TakeHeld(); !held.empty()) {  // the connection ends
-        handed.push_back(Handed{handedUpTo, std::move(held)});
-        handedUpTo += handed.back().text.size();
-    }
+    if (std::string held = shaper.TakeHeld(); !held.empty()) hand(std::move(held));  // the end
 
     std::string back;
     for (const Handed& h : handed) {

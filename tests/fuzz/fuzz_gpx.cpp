@@ -7,11 +7,11 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "FuzzRequire.h"
 #include "report/Conversion.h"
 #include "report/ReportCheck.h"
 #include "sim/Report.h"
@@ -20,11 +20,7 @@
 
 namespace {
 
-void Require(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
+using vostrel::fuzz::Require;
 
 const QString& InputPath() {
     static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/fuzz_gpx-XXXXXX"));

@@ -7,12 +7,12 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "FuzzRequire.h"
 #include "core/Errors.h"
 #include "globe/KmlReader.h"
 #include "output/PositionFiles.h"
@@ -21,11 +21,7 @@
 
 namespace {
 
-void Require(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
+using vostrel::fuzz::Require;
 
 // A file in a folder of its own, rewritten for every input.
 QString Write(std::string_view bytes, const char* name) {

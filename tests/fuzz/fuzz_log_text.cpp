@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "FuzzRequire.h"
 #include "console/LogText.h"
 #include "kit/LogTextModel.h"
 
@@ -23,9 +23,8 @@ using vostrel::test::LogTextModel;
 using vostrel::test::SameLine;
 
 void Require(bool condition, const char* what, std::size_t step) {
-    if (condition) return;
-    std::fprintf(stderr, "broken at step %zu: %s\n", step, what);
-    std::abort();
+    if (!condition) std::fprintf(stderr, "at step %zu:\n", step);
+    vostrel::fuzz::Require(condition, what);
 }
 
 void SameTrim(const LogText::Trim& store, const LogText::Trim& model, std::size_t step) {
@@ -110,42 +109,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     model.capacity = in.ConsumeIntegralInRange<std::size_t>(1, 2000);
     LogText store = MakeStore(model.capacity, in);
     for (std::size_t step = 0; step < 400 && in.remaining_bytes() > 0; ++step) {
-        switch (in.ConsumeIntegralInRange(0, 9)) {
-            case 0:
-            case 1:
-            case 2:
-            case 3: {
-                const std::string addition = ConsumeText(in, 120);
-                SameTrim(store.Append(addition), model.Append(addition), step);
-                break;
-            }
-            case 4:
-            case 5:
-            case 6:
-            case 7: {
-                // Past the end and reversed ranges too: the store takes them in.
-                const std::size_t n = model.text.size();
-                const auto to = in.ConsumeIntegralInRange<std::size_t>(0, n + 2);
-                const auto from = in.ConsumeIntegralInRange<std::size_t>(0, n + 2);
-                const std::string with = ConsumeText(in, 40);
-                SameTrim(store.Replace(from, to, with), model.Replace(from, to, with), step);
-                break;
-            }
-            case 8: {
-                const std::string banner = ConsumeText(in, 200);
-                store.Assign(banner);
-                model.Assign(banner);
-                break;
-            }
-            default: {
-                // As the window sets it: every advance and the width at least 1.
-                WrapMetrics wrap;
-                const auto spread = in.ConsumeIntegralInRange<std::int32_t>(0, 4);
-                for (int c = 0; c < 256; ++c) wrap.advance[c] = 1 + (c * 7 + spread) % (spread + 1);
-                if (in.ConsumeBool()) wrap.width = in.ConsumeIntegralInRange<std::int64_t>(1, 40);
-                store.SetWrap(wrap);
-                break;
-            }
+        const int op = in.ConsumeIntegralInRange(0, 9);
+        if (op < 4) {
+            const std::string addition = ConsumeText(in, 120);
+            SameTrim(store.Append(addition), model.Append(addition), step);
+        } else if (op < 8) {
+            // Past the end and reversed ranges too: the store takes them in.
+            const std::size_t n = model.text.size();
+            const auto to = in.ConsumeIntegralInRange<std::size_t>(0, n + 2);
+            const auto from = in.ConsumeIntegralInRange<std::size_t>(0, n + 2);
+            const std::string with = ConsumeText(in, 40);
+            SameTrim(store.Replace(from, to, with), model.Replace(from, to, with), step);
+        } else if (op == 8) {
+            const std::string banner = ConsumeText(in, 200);
+            store.Assign(banner);
+            model.Assign(banner);
+        } else {
+            // As the window sets it: every advance and the width at least 1.
+            WrapMetrics wrap;
+            const auto spread = in.ConsumeIntegralInRange<std::int32_t>(0, 4);
+            for (int c = 0; c < 256; ++c) wrap.advance[c] = 1 + (c * 7 + spread) % (spread + 1);
+            if (in.ConsumeBool()) wrap.width = in.ConsumeIntegralInRange<std::int64_t>(1, 40);
+            store.SetWrap(wrap);
         }
         Compare(store, model, in, step);
     }

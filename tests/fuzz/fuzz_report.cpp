@@ -3,12 +3,12 @@
 // coordinate text near the value its field holds, the same every time.
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "FuzzRequire.h"
 #include "report/Conversion.h"
 #include "report/ReportCheck.h"
 #include "report/ReportFraming.h"
@@ -16,14 +16,7 @@
 namespace {
 
 using namespace vostrel;
-
-void Require(bool condition, const char* what, std::string_view input) {
-    if (condition) return;
-    std::fprintf(stderr, "broken: %s\ninput (%zu bytes): ", what, input.size());
-    std::fwrite(input.data(), 1, input.size(), stderr);
-    std::fputc('\n', stderr);
-    std::abort();
-}
+using fuzz::Require;
 
 bool Within(std::string_view part, std::string_view whole) {
     return part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size();

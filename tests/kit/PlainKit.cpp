@@ -54,9 +54,9 @@ std::string ReadFile(const std::string& path) {
     return out.str();
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
+std::string WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    return path;
 }
 
 bool FileExists(const std::string& path) {
@@ -72,6 +72,14 @@ qint64 BytesUnder(const QString& folder) {
         bytes += files.fileInfo().size();
     }
     return bytes;
+}
+
+std::size_t CountOf(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
 }
 
 }  // namespace vostrel::test

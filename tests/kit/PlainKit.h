@@ -43,10 +43,13 @@ class ScratchDir {
 };
 
 std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
+// Writes `bytes` to `path`, replacing what was there; returns the path.
+std::string WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 // The bytes of all files below `folder`.
 qint64 BytesUnder(const QString& folder);
+// How often `part` occurs in `text`, overlaps included.
+std::size_t CountOf(const std::string& text, const std::string& part);
 
 // Everything the intake tells the operator, in order; each entry is "log:" or "notice:" + text.
 struct OperatorRecord : ActivityLogPort, ErrorNoticePort {

@@ -3,25 +3,19 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QMessageBox>
 #include <QTest>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace vostrel::test {
@@ -60,6 +54,14 @@ std::vector<QMessageBox*> OpenNotices() {
         if (box != nullptr && box->isVisible()) boxes.push_back(box);
     }
     return boxes;
+}
+
+sockaddr_in Ipv4(const char* host, int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    ::inet_pton(AF_INET, host, &address.sin_addr);
+    return address;
 }
 }  // namespace
 
@@ -107,16 +109,11 @@ int ConnectClient(const char* host, int port, const char* from) {
         rc = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     } else {
         if (from != nullptr) {
-            sockaddr_in local{};
-            local.sin_family = AF_INET;
-            ::inet_pton(AF_INET, from, &local.sin_addr);
-            ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+            const sockaddr_in local = Ipv4(from, 0);
+            ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
         }
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        ::inet_pton(AF_INET, host, &address.sin_addr);
-        rc = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        const sockaddr_in address = Ipv4(host, port);
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     }
     if (rc != 0) {
         ::close(fd);

@@ -37,9 +37,7 @@ struct WindowFixture {
     explicit WindowFixture(WindowOptions options = {});
     explicit WindowFixture(bool show, const ComponentRegistry* registry = nullptr)
         : WindowFixture(WindowOptions{show, registry}) {}
-    ~WindowFixture();
-    WindowFixture(const WindowFixture&) = delete;
-    WindowFixture& operator=(const WindowFixture&) = delete;
+    ~WindowFixture();  // not copied or moved: the window's end-of-program path holds `this`
 
     // From now on the window's steady clock moves only by hand: it stands an hour past its
     // epoch, and the caller moves it through the reference.

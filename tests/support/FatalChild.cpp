@@ -2,14 +2,11 @@
 // the tracker goes on sending while the fatal report is shown. Every message box is recorded
 // on standard error and dismissed after a while; the program must end by itself after the
 // first one, with no handler running meanwhile.
-#include <QAbstractButton>
 #include <QElapsedTimer>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
-#include <set>
 #include <stdexcept>
 
 #include "app/Application.h"
@@ -49,16 +46,15 @@ int main(int argc, char** argv) {
     });
     reports.start(20);
 
-    std::set<const QWidget*> seen;
+    vostrel::test::NoticeWatcher notices(false);
+    std::size_t printed = 0;
     QElapsedTimer openFor;
     std::size_t logSize = 0;
-    QTimer dismisser;
-    QObject::connect(&dismisser, &QTimer::timeout, [&] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(widget);
-            if (box == nullptr || !box->isVisible() || !seen.insert(box).second) continue;
-            std::fprintf(stderr, "seen fatal box: %s | %s\n", qUtf8Printable(box->windowTitle()),
-                         qUtf8Printable(box->text().split('\n').last()));
+    notices.onTick = [&] {
+        for (; printed < notices.seen.size(); ++printed) {
+            std::fprintf(stderr, "seen fatal box: %s | %s\n",
+                         qUtf8Printable(notices.seen[printed].title),
+                         qUtf8Printable(notices.seen[printed].text.split('\n').last()));
             openFor.start();
             boxOpen = true;
             logSize = window.Text1->Size();
@@ -66,14 +62,9 @@ int main(int argc, char** argv) {
         // Dismiss after reports went on arriving for a while; meanwhile nothing is logged.
         if (openFor.isValid() && openFor.elapsed() > 300) {
             if (window.Text1->Size() != logSize) std::fprintf(stderr, "logged during the box\n");
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
-                    box->button(QMessageBox::Ok)->click();
-                }
-            }
+            notices.DismissAll();
         }
-    });
-    dismisser.start(10);
+    };
     app.exec();
     std::fprintf(stderr, "the program went on after the fatal error\n");
     return 0;
