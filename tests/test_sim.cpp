@@ -27,6 +27,7 @@
 #include "sim/Simulator.h"
 
 using namespace vostrel::sim;
+using testing::EndsWith;
 using testing::HasSubstr;
 using vostrel::test::ScratchDir;
 using vostrel::test::WriteFile;
@@ -259,8 +260,7 @@ TEST(SimReport, SequenceLoopsMarksBadReportsAndAddsCrLf) {
                                      BadKind::kMissingDollar, BadKind::kMissingBang};
     for (int i = 0; i < 12; ++i) {
         const auto item = sequence.At(i, now);
-        ASSERT_GE(item.bytes.size(), 2u);
-        EXPECT_EQ(item.bytes.substr(item.bytes.size() - 2), "\r\n") << i;
+        ASSERT_THAT(item.bytes, EndsWith("\r\n")) << i;
         const std::string text = item.bytes.substr(0, item.bytes.size() - 2);
         if ((i + 1) % 3 == 0) {
             ASSERT_TRUE(item.badKind.has_value()) << i;
@@ -355,13 +355,9 @@ TEST(SimGpx, UnusableFilesAreErrorsNamingTheFile) {
         SCOPED_TRACE(c.name);
         const std::string path =
             c.content ? WriteFile(dir.File(c.name), c.content) : dir.File(c.name);
-        try {
-            ReadGpxFile(QString::fromStdString(path));
-            ADD_FAILURE() << "no error";
-        } catch (const SimError& e) {
-            EXPECT_THAT(e.what(), HasSubstr(path));
-            EXPECT_THAT(e.what(), HasSubstr(c.expected));
-        }
+        EXPECT_THAT([&] { ReadGpxFile(QString::fromStdString(path)); },
+                    testing::ThrowsMessage<SimError>(
+                        testing::AllOf(HasSubstr(path), HasSubstr(c.expected))));
     }
 }
 
@@ -482,10 +478,9 @@ TEST(SimRun, ReconnectSendsOneReportPerConnection) {
     const auto& connections = listener.Join();
     EXPECT_EQ(run.status, kExitOk) << run.err;
     ASSERT_EQ(connections.size(), 3u);
+    ASSERT_THAT(connections, testing::Each(EndsWith("!\r\n")));
     for (int i = 0; i < 3; ++i) {
         const std::string& bytes = connections[i];
-        ASSERT_GT(bytes.size(), 2u);
-        EXPECT_EQ(bytes.substr(bytes.size() - 3), "!\r\n");
         const char* expected = i == 2 ? "Packet too small." : "";  // the 3rd is too short
         EXPECT_EQ(Rejection(bytes.substr(0, bytes.size() - 2)), expected) << bytes;
     }
@@ -510,17 +505,16 @@ TEST(SimRun, SendAfterTheServerWentAwayThrowsInsteadOfRaisingSigpipe) {
     TrackerConnection connection("127.0.0.1", listener.Port(), 5.0);
     connection.Open();
     listener.Join();
-    bool failed = false;
-    for (int i = 0; i < 50 && !failed; ++i) {  // the first write may still be accepted
+    std::string error;
+    for (int i = 0; i < 50 && error.empty(); ++i) {  // the first write may still be accepted
         try {
             connection.Send("$1,2,3,4,5,6,7,8,9,10,11!");
         } catch (const SimError& e) {
-            failed = true;
-            EXPECT_THAT(e.what(), HasSubstr("closed"));
+            error = e.what();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    EXPECT_TRUE(failed);
+    EXPECT_THAT(error, HasSubstr("closed"));
 }
 
 TEST(SimRun, UnusableGpxIsAFailureBeforeConnecting) {

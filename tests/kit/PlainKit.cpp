@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -67,10 +68,7 @@ bool FileExists(const std::string& path) {
 qint64 BytesUnder(const QString& folder) {
     qint64 bytes = 0;
     QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        files.next();
-        bytes += files.fileInfo().size();
-    }
+    while (files.hasNext()) bytes += QFileInfo(files.next()).size();
     return bytes;
 }
 
