@@ -23,7 +23,7 @@ class TrailRaster {
     // with radius `discRadius` pixels, in `pixel` (opaque, premultiplied ARGB).
     void Begin(QSize size, QPointF discCentre, double discRadius, std::uint32_t pixel);
     void Line(QPointF p, QPointF q);
-    // Every pixel that could be drawn is drawn.
+    // Every pixel that could be drawn is drawn (known only to a drawing that counts).
     bool Full() const { return fullBlocks_ == blockCounts_.size(); }
     // Lays what was drawn over the painter's picture, and clears the image for the next drawing.
     void Finish(QPainter& painter);
@@ -46,6 +46,11 @@ class TrailRaster {
     QPointF disc_;
     double discRadius_ = -1.0;
     double discX_ = 0.0, discY_ = 0.0, discReach2_ = 0.0;
+    // Whether this drawing counts its blocks; its lines, and those it left out; drawings since
+    // the last that counted.
+    bool counting_ = true;
+    std::size_t lines_ = 0, skipped_ = 0;
+    int uncounted_ = 0;
     // Pixels set in each block, row by row; every block is full at 64.
     std::vector<std::uint8_t> blockCounts_;
     std::size_t fullBlocks_ = 0;
