@@ -73,9 +73,10 @@ void TrailRaster::Begin(QSize size, QPointF discCentre, double discRadius, std::
 }
 
 void TrailRaster::Finish(QPainter& painter) {
-    // Counting pays where lines were left out (a dense trail over a small disc); elsewhere the
-    // next drawings do without it, but for every eighth, which looks again.
-    if (counting_ && !Full() && skipped_ * 4 < lines_) {
+    // Counting pays where the view filled or half the lines or more were left out (a dense
+    // trail over a small disc); elsewhere the next drawings do without it, but for every
+    // eighth, which looks again.
+    if (counting_ && !Full() && skipped_ * 2 < lines_) {
         counting_ = false;
         uncounted_ = 0;
     } else if (!counting_ && ++uncounted_ == 8) {
