@@ -119,12 +119,10 @@ TEST(PositionFiles, UnopenableTrackLogLeavesTheSnapshotUntouched) {
     files.SaveTrackerPosition("1", "2");
     ASSERT_EQ(::unlink(dir.File("vo_demo.txt").c_str()), 0);
     ASSERT_EQ(::mkdir(dir.File("vo_demo.txt").c_str(), 0755), 0);
-    try {
-        files.SaveTrackerPosition("5", "6");
-        FAIL() << "no error raised";
-    } catch (const FileError& error) {
-        EXPECT_EQ(dynamic_cast<const SnapshotError*>(&error), nullptr);  // nothing was saved
-    }
+    // A FileError but not a SnapshotError: nothing was saved.
+    EXPECT_THAT([&] { files.SaveTrackerPosition("5", "6"); },
+                testing::Throws<FileError>(
+                    testing::Not(testing::WhenDynamicCastTo<const SnapshotError&>(testing::_))));
     EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), SnapshotText("1", "2"));
 }
 
