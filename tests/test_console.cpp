@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "console/Banner.h"
+#include "kit/LogTextModel.h"
 #include "kit/WindowFixture.h"
 
 namespace vostrel {
@@ -87,7 +88,7 @@ TEST_F(Console, BannerFirstThenTheListeningLineAndTheButtonGreys) {
 }
 
 TEST_F(Console, LaterActivationsDoNotWriteTheBannerAgain) {
-    t.window->Text1->Append("line after banner\r\n");
+    log.Append("line after banner\r\n");
     QLineEdit other;
     other.show();
     QApplication::setActiveWindow(&other);
@@ -145,10 +146,9 @@ TEST_F(Console, ANoticeIsAStopBoxWithOneOkAndTheCallerWaitsForIt) {
     bool returned = false;
     bool openWhenChecked = false;
     notices.onTick = [&] {
-        if (notices.OpenNow() == 1) {
-            openWhenChecked = !returned;
-            notices.DismissAll();
-        }
+        if (notices.OpenNow() != 1) return;
+        openWhenChecked = !returned;
+        notices.DismissAll();
     };
     t.window->Notice().Show("Packet too small.");
     returned = true;
@@ -222,8 +222,7 @@ TEST_F(Console, TheLogScrollsByScreenRows) {
     ASSERT_EQ(bottom, visible - 1);
     while (bottom < 2 * kLines) {
         QTest::keyClick(&log, Qt::Key_PageDown);
-        const int top = rowOnScreen(0);
-        ASSERT_LE(top, bottom + 1) << "page " << pages << " skipped rows";
+        ASSERT_LE(rowOnScreen(0), bottom + 1) << "page " << pages << " skipped rows";
         const int next = rowOnScreen(visible - 1);
         ASSERT_GT(next, bottom) << "page " << pages << " did not move";
         bottom = next;
@@ -283,11 +282,9 @@ TEST_F(Console, AScreenReaderReadsTheLogAsEditableText) {
     EXPECT_EQ(text->textAtOffset(words, QAccessible::CharBoundary, &start, &end), "a");
     const int tail = words + 15;
     const std::string bytes = longLine.toStdString();
-    std::vector<std::size_t> rowStarts;
-    ForEachRow(bytes, log.Store().Wrap(), [&](std::size_t s, std::size_t) {
-        rowStarts.push_back(s);
-        return true;
-    });
+    // Where the long line's rows start, wrapped from its start.
+    const std::vector<std::size_t> rowStarts =
+        test::LogTextLayout(test::LogTextModel{bytes}, log.Store().Wrap()).rowStarts;
     ASSERT_GT(rowStarts.size(), 100u);
     for (const std::size_t row : {std::size_t{1}, rowStarts.size() / 2, rowStarts.size() - 1}) {
         const std::size_t rowEnd = row + 1 < rowStarts.size() ? rowStarts[row + 1] : bytes.size();
@@ -389,10 +386,8 @@ TEST_F(Console, AFloodOfMalformedReportsIsLoggedWithAtMostEightNoticesOpen) {
                 ++errorLines;
             }
         }
-        if (joined.size() >= sent.size()) {
-            complete = true;
-            notices.DismissAll();
-        }
+        complete = joined.size() >= sent.size();
+        if (complete) notices.DismissAll();
     };
     // Unbuffered small writes with a breath between them, so the reports arrive as many
     // separate blocks (TCP would otherwise merge most of them into a few reads).
