@@ -52,13 +52,21 @@ const char* const kSnapshotOf121_24 =
     "</Document>\r\n"
     "</kml>\r\n";
 
-TEST(PositionFiles, FirstCallCreatesBothFilesByteExact) {
-    ScratchDir dir;
-    PositionFiles files(dir.Path());
-    files.SaveTrackerPosition("24.9981516666667", "121.487086666667");
-    EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "121.487086666667,24.9981516666667,0\r\n");
-    EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), kSnapshotOf121_24);
-    EXPECT_EQ(files.SnapshotPath(), dir.File("vo_demo.kml"));
+// The first call makes both files byte for byte; a longer snapshot that stood there before is
+// cut to the new one's thirteen lines.
+TEST(PositionFiles, FirstCallCreatesBothFilesByteExactAlsoOverALongerSnapshot) {
+    for (const bool longerBefore : {false, true}) {
+        SCOPED_TRACE(longerBefore ? "a longer snapshot before" : "no snapshot before");
+        ScratchDir dir;
+        if (longerBefore) WriteFile(dir.File("vo_demo.kml"), std::string(10000, 'x') + "\r\n");
+        PositionFiles files(dir.Path());
+        files.SaveTrackerPosition("24.9981516666667", "121.487086666667");
+        EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "121.487086666667,24.9981516666667,0\r\n");
+        const std::string snapshot = ReadFile(dir.File("vo_demo.kml"));
+        EXPECT_EQ(snapshot, kSnapshotOf121_24);
+        EXPECT_EQ(std::count(snapshot.begin(), snapshot.end(), '\n'), 13);
+        EXPECT_EQ(files.SnapshotPath(), dir.File("vo_demo.kml"));
+    }
 }
 
 TEST(PositionFiles, TrackLogAccumulatesAndSnapshotHoldsOnlyTheLast) {
@@ -86,15 +94,6 @@ TEST(PositionFiles, StartsANewLineAfterALastLineWithoutLineEnd) {
         PositionFiles(dir.Path()).SaveTrackerPosition("3", "4");
         EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), after);
     }
-}
-
-TEST(PositionFiles, CutsALongerOldSnapshotToThirteenLines) {
-    ScratchDir dir;
-    WriteFile(dir.File("vo_demo.kml"), std::string(10000, 'x') + "\r\n");
-    PositionFiles(dir.Path()).SaveTrackerPosition("24.9981516666667", "121.487086666667");
-    const std::string snapshot = ReadFile(dir.File("vo_demo.kml"));
-    EXPECT_EQ(snapshot, kSnapshotOf121_24);
-    EXPECT_EQ(std::count(snapshot.begin(), snapshot.end(), '\n'), 13);
 }
 
 TEST(PositionFiles, UnwritableSnapshotFailsAfterTheTrackLogLineIsWritten) {
