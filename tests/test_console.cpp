@@ -1,5 +1,5 @@
 // The main window as the operator sees it: banner, log box, button, notices, fatal errors.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <private/qguiapplication_p.h>
@@ -20,15 +20,24 @@
 #include <vector>
 
 #include "console/Banner.h"
+#include "kit/LogTextModel.h"
 #include "kit/WindowFixture.h"
 
 namespace vostrel {
 namespace {
 
 using test::WindowFixture;
+using testing::AllOf;
+using testing::HasSubstr;
 
-TEST(Console, WindowMatchesItsDesign) {
+// The main window, shown and active, and its log box.
+class Console : public testing::Test {
+  protected:
     WindowFixture t;
+    ActivityLog& log = *t.window->Text1;
+};
+
+TEST_F(Console, WindowMatchesItsDesign) {
     VostrelDEMO& w = *t.window;
     EXPECT_EQ(w.windowTitle(), "Vostrel GPRS Demo (TCP) ");
     EXPECT_EQ(w.size(), QSize(742, 412));
@@ -55,8 +64,7 @@ TEST(Console, WindowMatchesItsDesign) {
     EXPECT_EQ(w.Command1->nextInFocusChain(), w.Text1);
 }
 
-TEST(Console, BannerFirstThenTheListeningLineAndTheButtonGreys) {
-    WindowFixture t;
+TEST_F(Console, BannerFirstThenTheListeningLineAndTheButtonGreys) {
     const std::string banner = t.Log();
     EXPECT_EQ(banner, BannerText().toStdString());
     EXPECT_EQ(banner.rfind("Vostrel V1.01 GPRS Demo Version for Globalsat TR-102 trackers.\r\n", 0),
@@ -79,9 +87,8 @@ TEST(Console, BannerFirstThenTheListeningLineAndTheButtonGreys) {
     EXPECT_EQ(t.Log(), banner + t.ListeningLine());
 }
 
-TEST(Console, LaterActivationsDoNotWriteTheBannerAgain) {
-    WindowFixture t;
-    t.window->Text1->Append("line after banner\r\n");
+TEST_F(Console, LaterActivationsDoNotWriteTheBannerAgain) {
+    log.Append("line after banner\r\n");
     QLineEdit other;
     other.show();
     QApplication::setActiveWindow(&other);
@@ -90,9 +97,7 @@ TEST(Console, LaterActivationsDoNotWriteTheBannerAgain) {
     EXPECT_EQ(t.Log(), BannerText().toStdString() + "line after banner\r\n");
 }
 
-TEST(Console, AppendsAfterTypedTextNotAtTheCaretAndShowsTheFirstLine) {
-    WindowFixture t;
-    ActivityLog& log = *t.window->Text1;
+TEST_F(Console, AppendsAfterTypedTextNotAtTheCaretAndShowsTheFirstLine) {
     // The operator clicks into the banner and types there.
     log.setFocus();
     log.SetCaret(3);
@@ -104,9 +109,7 @@ TEST(Console, AppendsAfterTypedTextNotAtTheCaretAndShowsTheFirstLine) {
     EXPECT_EQ(log.Caret(), 3u + 7u);
 
     for (int i = 0; i < 200; ++i) log.Append(QString("line %1\r\n").arg(i));
-    const std::string all = t.Log();
-    EXPECT_EQ(all.substr(0, withTyping.size()), withTyping);
-    EXPECT_EQ(all.substr(all.size() - 10), "line 199\r\n");
+    EXPECT_THAT(t.Log(), AllOf(testing::StartsWith(withTyping), testing::EndsWith("line 199\r\n")));
     EXPECT_EQ(log.Caret(), 3u + 7u);
     ASSERT_GT(log.verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(log.verticalScrollBar()->value(), 0);
@@ -116,9 +119,7 @@ TEST(Console, AppendsAfterTypedTextNotAtTheCaretAndShowsTheFirstLine) {
     EXPECT_EQ(log.verticalScrollBar()->value(), 0);
 }
 
-TEST(Console, TheOperatorCanEditTheLogText) {
-    WindowFixture t;
-    ActivityLog& log = *t.window->Text1;
+TEST_F(Console, TheOperatorCanEditTheLogText) {
     log.SetText("ab\r\ncd\r\n");
     log.setFocus();
     log.SetCaret(2);
@@ -140,33 +141,26 @@ TEST(Console, TheOperatorCanEditTheLogText) {
     EXPECT_EQ(log.Store().LineAt(5).start, 5u);
 }
 
-TEST(Console, ANoticeIsAStopBoxWithOneOkAndTheCallerWaitsForIt) {
-    WindowFixture t;
+TEST_F(Console, ANoticeIsAStopBoxWithOneOkAndTheCallerWaitsForIt) {
     test::NoticeWatcher notices(false);
     bool returned = false;
     bool openWhenChecked = false;
     notices.onTick = [&] {
-        if (notices.OpenNow() == 1) {
-            openWhenChecked = !returned;
-            notices.DismissAll();
-        }
+        if (notices.OpenNow() != 1) return;
+        openWhenChecked = !returned;
+        notices.DismissAll();
     };
     t.window->Notice().Show("Packet too small.");
     returned = true;
     EXPECT_TRUE(openWhenChecked);
-    ASSERT_EQ(notices.seen.size(), 1u);
-    EXPECT_EQ(notices.seen[0].title, "Error");
-    EXPECT_EQ(notices.seen[0].text, "Packet too small.");
-    EXPECT_TRUE(notices.seen[0].reason.isEmpty());
-    EXPECT_TRUE(notices.seen[0].criticalIcon);
-    EXPECT_EQ(notices.seen[0].buttonCount, 1);
-    EXPECT_TRUE(notices.seen[0].okButton);
+    // Title, text, no informative text, the critical icon, one button and it is OK.
+    EXPECT_THAT(notices.seen, testing::ElementsAre(testing::FieldsAre("Error", "Packet too small.",
+                                                                      "", true, 1, true)));
 }
 
 // While a notice waits, the main window takes no input, but the program's other windows (the
 // globe) do; Return on the focused Start Tracking button presses it.
-TEST(Console, ANoticeBlocksOnlyTheMainWindowAndReturnPressesTheButton) {
-    WindowFixture t;
+TEST_F(Console, ANoticeBlocksOnlyTheMainWindowAndReturnPressesTheButton) {
     QWidget globe;
     globe.resize(200, 200);
     globe.show();
@@ -204,9 +198,7 @@ TEST(Console, ANoticeBlocksOnlyTheMainWindowAndReturnPressesTheButton) {
 
 // Report lines wrap into two screen rows; the operator reads the log by clicking a row (the
 // caret lands there) while paging, wheeling and dragging the thumb, and sees every row once.
-TEST(Console, TheLogScrollsByScreenRows) {
-    WindowFixture t;
-    ActivityLog& log = *t.window->Text1;
+TEST_F(Console, TheLogScrollsByScreenRows) {
     const int usable = log.viewport()->width() - 8;
     const QString first(int(usable / QFontMetricsF(log.font()).horizontalAdvance('A')) - 1, 'A');
     log.SetText("");
@@ -230,8 +222,7 @@ TEST(Console, TheLogScrollsByScreenRows) {
     ASSERT_EQ(bottom, visible - 1);
     while (bottom < 2 * kLines) {
         QTest::keyClick(&log, Qt::Key_PageDown);
-        const int top = rowOnScreen(0);
-        ASSERT_LE(top, bottom + 1) << "page " << pages << " skipped rows";
+        ASSERT_LE(rowOnScreen(0), bottom + 1) << "page " << pages << " skipped rows";
         const int next = rowOnScreen(visible - 1);
         ASSERT_GT(next, bottom) << "page " << pages << " did not move";
         bottom = next;
@@ -252,9 +243,7 @@ TEST(Console, TheLogScrollsByScreenRows) {
 // What a screen reader reads through Qt's accessibility interfaces: an editable text named
 // "Activity log" with the log's text, any range of it, its screen rows and lines, the caret and
 // the selection; rows deep in a long line agree with the line wrapped from its start.
-TEST(Console, AScreenReaderReadsTheLogAsEditableText) {
-    WindowFixture t;
-    ActivityLog& log = *t.window->Text1;
+TEST_F(Console, AScreenReaderReadsTheLogAsEditableText) {
     QAccessibleInterface* box = QAccessible::queryAccessibleInterface(&log);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->role(), QAccessible::EditableText);
@@ -293,11 +282,9 @@ TEST(Console, AScreenReaderReadsTheLogAsEditableText) {
     EXPECT_EQ(text->textAtOffset(words, QAccessible::CharBoundary, &start, &end), "a");
     const int tail = words + 15;
     const std::string bytes = longLine.toStdString();
-    std::vector<std::size_t> rowStarts;
-    ForEachRow(bytes, log.Store().Wrap(), [&](std::size_t s, std::size_t) {
-        rowStarts.push_back(s);
-        return true;
-    });
+    // Where the long line's rows start, wrapped from its start.
+    const std::vector<std::size_t> rowStarts =
+        test::LogTextLayout(test::LogTextModel{bytes}, log.Store().Wrap()).rowStarts;
     ASSERT_GT(rowStarts.size(), 100u);
     for (const std::size_t row : {std::size_t{1}, rowStarts.size() / 2, rowStarts.size() - 1}) {
         const std::size_t rowEnd = row + 1 < rowStarts.size() ? rowStarts[row + 1] : bytes.size();
@@ -327,30 +314,25 @@ TEST(Console, AScreenReaderReadsTheLogAsEditableText) {
 // A listening screen reader is told of the appends of each pass of the event loop in one event
 // (where they went and what they were; a caret move tells them first) while the caret stays
 // put; with none listening, no event is made.
-std::vector<std::tuple<QAccessible::Event, int, QString, int>>& Events() {
-    static std::vector<std::tuple<QAccessible::Event, int, QString, int>> events;
-    return events;
-}
+using Event = std::tuple<QAccessible::Event, int, QString, int>;
+std::vector<Event> recordedEvents;
 
 void RecordEvent(QAccessibleEvent* event) {
     if (event->type() == QAccessible::TextInserted) {
         auto* inserted = static_cast<QAccessibleTextInsertEvent*>(event);
-        Events().emplace_back(event->type(), inserted->changePosition(), inserted->textInserted(),
-                              inserted->cursorPosition());
+        recordedEvents.emplace_back(event->type(), inserted->changePosition(),
+                                    inserted->textInserted(), inserted->cursorPosition());
     } else if (event->type() == QAccessible::TextCaretMoved) {
-        Events().emplace_back(event->type(),
-                              static_cast<QAccessibleTextCursorEvent*>(event)->cursorPosition(),
-                              QString(), 0);
+        auto* moved = static_cast<QAccessibleTextCursorEvent*>(event);
+        recordedEvents.emplace_back(event->type(), moved->cursorPosition(), QString(), 0);
     }
 }
 
-TEST(Console, AListeningScreenReaderIsToldOfTheAppendsOfEachPassOnce) {
-    WindowFixture t;
-    ActivityLog& log = *t.window->Text1;
+TEST_F(Console, AListeningScreenReaderIsToldOfTheAppendsOfEachPassOnce) {
     const QAccessible::UpdateHandler previous = QAccessible::installUpdateHandler(RecordEvent);
-    Events().clear();
+    recordedEvents.clear();
     log.Append("not heard\r\n");
-    EXPECT_TRUE(Events().empty());
+    EXPECT_TRUE(recordedEvents.empty());
 
     // As when a screen reader starts listening.
     QPlatformAccessibility* platform =
@@ -367,8 +349,7 @@ TEST(Console, AListeningScreenReaderIsToldOfTheAppendsOfEachPassOnce) {
     QCoreApplication::processEvents();
     platform->setActive(false);
     QAccessible::installUpdateHandler(previous);
-    using Event = std::tuple<QAccessible::Event, int, QString, int>;
-    EXPECT_EQ(Events(),
+    EXPECT_EQ(recordedEvents,
               (std::vector<Event>{{QAccessible::TextInserted, size, "heard\r\ntogether\r\n", 0},
                                   {QAccessible::TextInserted, size + 17, "then\r\n", 0},
                                   {QAccessible::TextCaretMoved, 3, QString(), 0}}));
@@ -377,8 +358,7 @@ TEST(Console, AListeningScreenReaderIsToldOfTheAppendsOfEachPassOnce) {
 // Malformed data sent faster than the operator dismisses notices: every arrival is logged
 // exactly, no more than 8 boxes stand open, the rest become "Error: " lines, and nothing
 // crashes.
-TEST(Console, AFloodOfMalformedReportsIsLoggedWithAtMostEightNoticesOpen) {
-    WindowFixture t;
+TEST_F(Console, AFloodOfMalformedReportsIsLoggedWithAtMostEightNoticesOpen) {
     const int client = t.StartAndConnect();
     ASSERT_GE(client, 0);
     const std::size_t base = t.Log().size();
@@ -388,32 +368,26 @@ TEST(Console, AFloodOfMalformedReportsIsLoggedWithAtMostEightNoticesOpen) {
     for (int i = 0; i < kReports; ++i) sent += "#bad" + std::to_string(i) + "#";
 
     const std::string prefix = std::string(test::kStamp) + " ";
-    auto arrivals = [&](const std::string& log, int* errors) {
-        std::string joined;
-        *errors = 0;
-        for (std::size_t at = base, end; (end = log.find("\r\n", at)) != std::string::npos;
-             at = end + 2) {
-            const std::string line = log.substr(at, end - at);
-            if (line.rfind(prefix, 0) == 0) {
-                joined += line.substr(prefix.size());
-            } else if (line.rfind("Error: ", 0) == 0) {
-                ++*errors;
-            }
-        }
-        return joined;
-    };
-
     test::NoticeWatcher notices(false);
-    std::string joined;
-    int errorLines = 0;
+    std::string joined;  // the arrivals logged since `base`, joined
+    int errorLines = 0;  // and the "Error: " lines among them
     bool complete = false;
     notices.onTick = [&] {
         if (complete) return;
-        joined = arrivals(t.Log(), &errorLines);
-        if (joined.size() >= sent.size()) {
-            complete = true;
-            notices.DismissAll();
+        const std::string text = t.Log();
+        joined.clear();
+        errorLines = 0;
+        for (std::size_t at = base, end; (end = text.find("\r\n", at)) != std::string::npos;
+             at = end + 2) {
+            const std::string line = text.substr(at, end - at);
+            if (line.rfind(prefix, 0) == 0) {
+                joined += line.substr(prefix.size());
+            } else if (line.rfind("Error: ", 0) == 0) {
+                ++errorLines;
+            }
         }
+        complete = joined.size() >= sent.size();
+        if (complete) notices.DismissAll();
     };
     // Unbuffered small writes with a breath between them, so the reports arrive as many
     // separate blocks (TCP would otherwise merge most of them into a few reads).
@@ -440,44 +414,43 @@ TEST(Console, AFloodOfMalformedReportsIsLoggedWithAtMostEightNoticesOpen) {
 // 100 MB of line ends through the real window over loopback: the log stays within its
 // capacity with a small index, the banner at its top and the newest lines at its end, and the
 // next tracker's report is processed as usual.
-TEST(Console, FloodsOfLineEndsStayWithinTheLogCapacity) {
-    for (const std::string unit : {"\r\n", "\n"}) {
-        SCOPED_TRACE(unit == "\n" ? "LF" : "CR LF");
-        WindowFixture t;
-        const int flood = t.StartAndConnect();
-        ASSERT_GE(flood, 0);
-        std::thread sender([&] {
-            std::string block;
-            while (block.size() < (1u << 20)) block += unit;
-            for (int i = 0; i < 100; ++i) test::SendAll(flood, block);
-            ::close(flood);
-        });
-        // The notices stay open (further ones become log lines) until the flood has ended.
-        const LogText& store = t.window->Text1->Store();
-        const std::string end = "Tracker 127.0.0.1 disconnected.\r\n";
-        test::NoticeWatcher notices(false);
-        bool ended = false;
-        notices.onTick = [&] {
-            ended = ended || store.Substr(store.Size() - end.size(), store.Size()) == end;
-            if (ended) notices.DismissAll();
-        };
-        ASSERT_TRUE(test::WaitFor([&] { return ended && notices.OpenNow() == 0; }, 600000));
-        sender.join();
-        EXPECT_LE(store.Size(), kLogCapacity);
-        EXPECT_GT(store.Size(), kLogCapacity - (1u << 20));
-        const std::string log = t.Log();
-        EXPECT_EQ(log.rfind(BannerText().toStdString(), 0), 0u);
+class LineEndFlood : public Console, public testing::WithParamInterface<std::string> {};
 
-        const int tracker = t.Connect();
-        test::SendAll(tracker, "$1,2,3,4,5,E12129.2252,N2459.8891,7,8,9,!");
-        EXPECT_TRUE(test::WaitFor(
-            [&] { return t.TrackLog() == "121.487086666667,24.9981516666667,0\r\n"; }));
-        ::close(tracker);
-    }
+TEST_P(LineEndFlood, FloodsOfLineEndsStayWithinTheLogCapacity) {
+    const int flood = t.StartAndConnect();
+    ASSERT_GE(flood, 0);
+    std::thread sender([&] {
+        std::string block;
+        while (block.size() < (1u << 20)) block += GetParam();
+        for (int i = 0; i < 100; ++i) test::SendAll(flood, block);
+        ::close(flood);
+    });
+    // The notices stay open (further ones become log lines) until the flood has ended.
+    const LogText& store = log.Store();
+    const std::string end = "Tracker 127.0.0.1 disconnected.\r\n";
+    test::NoticeWatcher notices(false);
+    bool ended = false;
+    notices.onTick = [&] {
+        ended = ended || store.Substr(store.Size() - end.size(), store.Size()) == end;
+        if (ended) notices.DismissAll();
+    };
+    ASSERT_TRUE(test::WaitFor([&] { return ended && notices.OpenNow() == 0; }, 600000));
+    sender.join();
+    EXPECT_LE(store.Size(), kLogCapacity);
+    EXPECT_GT(store.Size(), kLogCapacity - (1u << 20));
+    EXPECT_EQ(t.Log().rfind(BannerText().toStdString(), 0), 0u);
+
+    const int tracker = t.Connect();
+    test::SendAll(tracker, "$1,2,3,4,5,E12129.2252,N2459.8891,7,8,9,!");
+    EXPECT_TRUE(
+        test::WaitFor([&] { return t.TrackLog() == "121.487086666667,24.9981516666667,0\r\n"; }));
+    ::close(tracker);
 }
 
-TEST(Console, ClosingTheWindowEndsTheProgramAlsoWithATrackerConnected) {
-    WindowFixture t;
+INSTANTIATE_TEST_SUITE_P(Console, LineEndFlood, testing::Values("\r\n", "\n"),
+                         [](const auto& info) { return info.param == "\n" ? "LF" : "CRLF"; });
+
+TEST_F(Console, ClosingTheWindowEndsTheProgramAlsoWithATrackerConnected) {
     const int client = t.StartAndConnect();
     ASSERT_GE(client, 0);
     test::NoticeWatcher notices;
@@ -489,18 +462,18 @@ TEST(Console, ClosingTheWindowEndsTheProgramAlsoWithATrackerConnected) {
 
 // The fatal report is shown once: the tracker that keeps sending meanwhile runs no handler
 // nested in its box, and the program ends when it is dismissed.
-TEST(Console, AnUntrappedErrorEndsTheProgramAfterOneFatalReport) {
+TEST(FatalError, AnUntrappedErrorEndsTheProgramAfterOneFatalReport) {
     QProcess child;
     child.start(QStringLiteral(VOSTREL_FATAL_CHILD), QStringList());
     ASSERT_TRUE(child.waitForFinished(60000));
-    const QString output = child.readAllStandardError();
+    const std::string output = child.readAllStandardError().toStdString();
     EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(child.exitCode(), 3) << output.toStdString();
-    EXPECT_EQ(output.count("seen fatal box: "), 1) << output.toStdString();
-    EXPECT_TRUE(output.contains("seen fatal box: Vostrel GPRS Demo (TCP) | the clock stopped"))
-        << output.toStdString();
-    EXPECT_TRUE(output.contains("Run-time error '1999': the clock stopped"));
-    EXPECT_FALSE(output.contains("during the box")) << output.toStdString();
+    EXPECT_EQ(child.exitCode(), 3) << output;
+    EXPECT_EQ(test::CountOf(output, "seen fatal box: "), 1u) << output;
+    EXPECT_THAT(output,
+                AllOf(HasSubstr("seen fatal box: Vostrel GPRS Demo (TCP) | the clock stopped"),
+                      HasSubstr("Run-time error '1999': the clock stopped"),
+                      testing::Not(HasSubstr("during the box"))));
 }
 
 }  // namespace

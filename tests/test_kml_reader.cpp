@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "core/Errors.h"
 #include "globe/KmlReader.h"
 #include "kit/PlainKit.h"
 
@@ -32,24 +31,22 @@ QString WriteFile(const test::ScratchDir& dir, const std::string& bytes) {
 struct ReadCase {
     const char* label;
     std::string bytes;
-    QString name;
     double longitude;
     double latitude;
+    QString name = "Your Tracker";  // the snapshot's own, unless the case gives another
 };
 
 TEST(ReadKmlPlacemark, ReadsTheFirstPointPlacemark) {
     const std::vector<ReadCase> cases = {
-        {"snapshot", SnapshotBytes("121.487086666667,24.9981516666667,0"), "Your Tracker",
-         121.487086666667, 24.9981516666667},
-        {"origin", SnapshotBytes("0.0,0.0,0"), "Your Tracker", 0.0, 0.0},
-        {"west and north", SnapshotBytes("-74.0083333333333,40.5,0"), "Your Tracker",
-         -74.0083333333333, 40.5},
-        {"ogc namespace", SnapshotBytes("8.5,-47.25,0", kOgcKmlNamespace), "Your Tracker", 8.5,
-         -47.25},
-        {"exponent form", SnapshotBytes("5e-05,-1.5E-5,0"), "Your Tracker", 5e-05, -1.5e-05},
-        {"no altitude, spaces and line ends", SnapshotBytes("\r\n  10.25 , 20.5\r\n "),
-         "Your Tracker", 10.25, 20.5},
-        {"edges of the range", SnapshotBytes("-180,90,0"), "Your Tracker", -180.0, 90.0},
+        {"snapshot", SnapshotBytes("121.487086666667,24.9981516666667,0"), 121.487086666667,
+         24.9981516666667},
+        {"origin", SnapshotBytes("0.0,0.0,0"), 0.0, 0.0},
+        {"west and north", SnapshotBytes("-74.0083333333333,40.5,0"), -74.0083333333333, 40.5},
+        {"ogc namespace", SnapshotBytes("8.5,-47.25,0", kOgcKmlNamespace), 8.5, -47.25},
+        {"exponent form", SnapshotBytes("5e-05,-1.5E-5,0"), 5e-05, -1.5e-05},
+        {"no altitude, spaces and line ends", SnapshotBytes("\r\n  10.25 , 20.5\r\n "), 10.25,
+         20.5},
+        {"edges of the range", SnapshotBytes("-180,90,0"), -180.0, 90.0},
         {"prefixed, nested, first Point wins",
          "<k:kml xmlns:k=\"http://www.opengis.net/kml/2.2\"><k:Document><k:Folder>"
          "<k:Placemark><k:name>Road</k:name><k:LineString><k:coordinates>1,1 2,2"
@@ -58,12 +55,12 @@ TEST(ReadKmlPlacemark, ReadsTheFirstPointPlacemark) {
          "</k:coordinates></k:Point></k:MultiGeometry></k:Placemark>"
          "<k:Placemark><k:name>Later</k:name><k:Point><k:coordinates>5,6</k:coordinates>"
          "</k:Point></k:Placemark></k:Folder></k:Document></k:kml>",
-         "Car", 3.0, 4.0},
+         3.0, 4.0, "Car"},
         {"unnamed, foreign elements ignored",
          "<kml xmlns=\"http://earth.google.com/kml/2.2\" xmlns:x=\"urn:x\"><Placemark>"
          "<x:name>not this</x:name><Point><x:coordinates>9,9</x:coordinates>"
          "<coordinates>-1.5,2.5,100</coordinates></Point></Placemark></kml>",
-         "", -1.5, 2.5},
+         -1.5, 2.5, ""},
     };
     const test::ScratchDir dir;
     for (const ReadCase& c : cases) {
@@ -89,6 +86,10 @@ TEST(ReadKmlPlacemark, RefusesWhatItCannotShowWithPathAndReason) {
     const std::string afterPoint = valid.substr(0, valid.find("</Document>")) + "<x></Document>";
     // Well-formed, with its placemark first, but larger than any snapshot can be.
     const std::string oversized = valid + "<!--" + std::string(kMaxKmlBytes, 'x') + "-->";
+    // A snapshot with coordinates it cannot show, the case named by them.
+    const auto bad = [](const char* coordinates, const char* reason) {
+        return RejectCase{coordinates, SnapshotBytes(coordinates), reason};
+    };
     const std::vector<RejectCase> cases = {
         {"missing file", std::nullopt, "does not exist"},
         {"empty file", "", "empty"},
@@ -111,39 +112,30 @@ TEST(ReadKmlPlacemark, RefusesWhatItCannotShowWithPathAndReason) {
         {"Point without coordinates",
          "<kml xmlns=\"http://earth.google.com/kml/2.2\"><Placemark><Point/></Placemark></kml>",
          "has no coordinates"},
+        bad("", "empty"),
+        bad("121.5", "not longitude,latitude"),
+        bad("1,2,3,4", "not longitude,latitude"),
+        bad("1,2 3,4", "more than one coordinate tuple"),
+        bad("121,5;24,9", "latitude '5;24' is not a number"),
+        bad("abc,24.9", "longitude 'abc' is not a number"),
+        bad("121.5,", "latitude '' is not a number"),
+        bad("nan,1", "not a number"),
+        bad("1,inf", "not a number"),
+        bad("1,2,high", "altitude 'high' is not a number"),
+        bad("180.0000001,0", "outside -180..180"),
+        bad("-181,0", "outside -180..180"),
+        bad("0,90.5", "outside -90..90"),
+        bad("0,-1e3", "outside -90..90"),
     };
-    const std::vector<std::pair<const char*, const char*>> badCoordinates = {
-        {"", "empty"},
-        {"121.5", "not longitude,latitude"},
-        {"1,2,3,4", "not longitude,latitude"},
-        {"1,2 3,4", "more than one coordinate tuple"},
-        {"121,5;24,9", "latitude '5;24' is not a number"},
-        {"abc,24.9", "longitude 'abc' is not a number"},
-        {"121.5,", "latitude '' is not a number"},
-        {"nan,1", "not a number"},
-        {"1,inf", "not a number"},
-        {"1,2,high", "altitude 'high' is not a number"},
-        {"180.0000001,0", "outside -180..180"},
-        {"-181,0", "outside -180..180"},
-        {"0,90.5", "outside -90..90"},
-        {"0,-1e3", "outside -90..90"},
-    };
-    std::vector<RejectCase> all = cases;
-    for (const auto& [coordinates, reason] : badCoordinates) {
-        all.push_back({coordinates, SnapshotBytes(coordinates), reason});
-    }
-
     const test::ScratchDir dir;
     const auto errorOf = [](const std::string& path) {
         return ViewerErrorOf([&] { ReadKmlPlacemark(QString::fromStdString(path)); });
     };
-    for (const RejectCase& c : all) {
+    for (const RejectCase& c : cases) {
         SCOPED_TRACE(c.label);
         const std::string path =
             c.bytes ? WriteFile(dir, *c.bytes).toStdString() : dir.File("absent.kml");
-        const std::string message = errorOf(path);
-        EXPECT_THAT(message, HasSubstr(path + ": "));
-        EXPECT_THAT(message, HasSubstr(c.reason));
+        EXPECT_THAT(errorOf(path), testing::AllOf(HasSubstr(path + ": "), HasSubstr(c.reason)));
     }
     EXPECT_THAT(errorOf(dir.Path()), HasSubstr("folder"));
     // A FIFO with no writer: refused at once, not waited on.

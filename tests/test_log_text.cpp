@@ -4,7 +4,6 @@
 
 #include <random>
 #include <string>
-#include <vector>
 
 #include "console/LogText.h"
 #include "kit/LogTextModel.h"

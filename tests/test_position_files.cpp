@@ -52,13 +52,21 @@ const char* const kSnapshotOf121_24 =
     "</Document>\r\n"
     "</kml>\r\n";
 
-TEST(PositionFiles, FirstCallCreatesBothFilesByteExact) {
-    ScratchDir dir;
-    PositionFiles files(dir.Path());
-    files.SaveTrackerPosition("24.9981516666667", "121.487086666667");
-    EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "121.487086666667,24.9981516666667,0\r\n");
-    EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), kSnapshotOf121_24);
-    EXPECT_EQ(files.SnapshotPath(), dir.File("vo_demo.kml"));
+// The first call makes both files byte for byte; a longer snapshot that stood there before is
+// cut to the new one's thirteen lines.
+TEST(PositionFiles, FirstCallCreatesBothFilesByteExactAlsoOverALongerSnapshot) {
+    for (const bool longerBefore : {false, true}) {
+        SCOPED_TRACE(longerBefore ? "a longer snapshot before" : "no snapshot before");
+        ScratchDir dir;
+        if (longerBefore) WriteFile(dir.File("vo_demo.kml"), std::string(10000, 'x') + "\r\n");
+        PositionFiles files(dir.Path());
+        files.SaveTrackerPosition("24.9981516666667", "121.487086666667");
+        EXPECT_EQ(ReadFile(dir.File("vo_demo.txt")), "121.487086666667,24.9981516666667,0\r\n");
+        const std::string snapshot = ReadFile(dir.File("vo_demo.kml"));
+        EXPECT_EQ(snapshot, kSnapshotOf121_24);
+        EXPECT_EQ(std::count(snapshot.begin(), snapshot.end(), '\n'), 13);
+        EXPECT_EQ(files.SnapshotPath(), dir.File("vo_demo.kml"));
+    }
 }
 
 TEST(PositionFiles, TrackLogAccumulatesAndSnapshotHoldsOnlyTheLast) {
@@ -88,15 +96,6 @@ TEST(PositionFiles, StartsANewLineAfterALastLineWithoutLineEnd) {
     }
 }
 
-TEST(PositionFiles, CutsALongerOldSnapshotToThirteenLines) {
-    ScratchDir dir;
-    WriteFile(dir.File("vo_demo.kml"), std::string(10000, 'x') + "\r\n");
-    PositionFiles(dir.Path()).SaveTrackerPosition("24.9981516666667", "121.487086666667");
-    const std::string snapshot = ReadFile(dir.File("vo_demo.kml"));
-    EXPECT_EQ(snapshot, kSnapshotOf121_24);
-    EXPECT_EQ(std::count(snapshot.begin(), snapshot.end(), '\n'), 13);
-}
-
 TEST(PositionFiles, UnwritableSnapshotFailsAfterTheTrackLogLineIsWritten) {
     // A directory in the snapshot's place fails for every user, root included.
     ScratchDir dir;
@@ -119,12 +118,10 @@ TEST(PositionFiles, UnopenableTrackLogLeavesTheSnapshotUntouched) {
     files.SaveTrackerPosition("1", "2");
     ASSERT_EQ(::unlink(dir.File("vo_demo.txt").c_str()), 0);
     ASSERT_EQ(::mkdir(dir.File("vo_demo.txt").c_str(), 0755), 0);
-    try {
-        files.SaveTrackerPosition("5", "6");
-        FAIL() << "no error raised";
-    } catch (const FileError& error) {
-        EXPECT_EQ(dynamic_cast<const SnapshotError*>(&error), nullptr);  // nothing was saved
-    }
+    // A FileError but not a SnapshotError: nothing was saved.
+    EXPECT_THAT([&] { files.SaveTrackerPosition("5", "6"); },
+                testing::Throws<FileError>(
+                    testing::Not(testing::WhenDynamicCastTo<const SnapshotError&>(testing::_))));
     EXPECT_EQ(ReadFile(dir.File("vo_demo.kml")), SnapshotText("1", "2"));
 }
 
@@ -165,7 +162,7 @@ TEST(PositionFiles, StrayFilesInEitherPlace) {
         const char* what;
         std::function<void()> arrange;
         bool saves;
-        std::function<void()> check;
+        std::function<void()> check = [] {};
     };
     const std::vector<Case> cases = {
         {"snapshot is a link", [&] { ASSERT_EQ(::symlink("real.kml", snapshot.c_str()), 0); }, true,
@@ -192,9 +189,8 @@ TEST(PositionFiles, StrayFilesInEitherPlace) {
              ASSERT_EQ(::symlink("victim", temp.c_str()), 0);
          },
          true, [&] { EXPECT_EQ(ReadFile(dir.File("victim")), "keep"); }},
-        {"snapshot is a pipe", [&] { ASSERT_EQ(::mkfifo(snapshot.c_str(), 0644), 0); }, false,
-         [] {}},
-        {"track log is a pipe", [&] { ASSERT_EQ(::mkfifo(track.c_str(), 0644), 0); }, false, [] {}},
+        {"snapshot is a pipe", [&] { ASSERT_EQ(::mkfifo(snapshot.c_str(), 0644), 0); }, false},
+        {"track log is a pipe", [&] { ASSERT_EQ(::mkfifo(track.c_str(), 0644), 0); }, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
