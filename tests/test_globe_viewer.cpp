@@ -140,6 +140,13 @@ class GlobeViewerTest : public ::testing::Test {
         return at.toPoint();
     }
 
+    // The street map turned off and on again: a spoilt tile may have brought the offline map in
+    // its place.
+    void StreetMapAgain() const {
+        globe_->Window()->StreetMapSwitch()->click();
+        globe_->Window()->StreetMapSwitch()->click();
+    }
+
     void ExpectCentredOn(double longitude, double latitude) const {
         EXPECT_NEAR(Map().CentreLongitude(), longitude, 1e-6);
         EXPECT_NEAR(Map().CentreLatitude(), latitude, 1e-6);
@@ -370,9 +377,8 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
     EXPECT_TRUE(globe_->Window()->Freshness()->text().isEmpty());
 
     Show(121.487086666667, 24.9981516666667);
-    const double north = 24.9981516666667 + 0.0003;  // 33 m north
     setNow(start.addSecs(4));
-    Show(121.487086666667, north);
+    Show(121.487086666667, 24.9981516666667 + 0.0003);  // 33 m north
 
     QLabel* label = globe_->Window()->Freshness();
     struct Step {
@@ -597,14 +603,13 @@ class BrokenLayer : public Marble::LayerInterface {
 // message ("ready" should it get ready instead, "" should it still wait).
 std::string ReadyFailure(ViewerAutomation& viewer) {
     std::string message;
-    WaitFor(
-        [&] {
-            message = ViewerErrorOf([&] {
-                if (viewer.IsViewerReady() != 0) throw ViewerError("ready");
-            });
-            return !message.empty();
-        },
-        60'000);
+    const auto failed = [&] {
+        message = ViewerErrorOf([&] {
+            if (viewer.IsViewerReady() != 0) throw ViewerError("ready");
+        });
+        return !message.empty();
+    };
+    WaitFor(failed, 60'000);
     return message;
 }
 
@@ -634,8 +639,7 @@ TEST_F(GlobeViewerTest, UnwritableMapFolderStillGivesAGlobe) {
     const QString data = QDir::homePath() + QStringLiteral("/.local/share");
     const QString userMaps = data + QStringLiteral("/marble");
     const QByteArray tmp = qgetenv("TMPDIR");
-    const QString notAFolder = dir_.filePath("not-a-folder");
-    WriteFile(notAFolder, "x");
+    const QString notAFolder = WriteFile(dir_.filePath("not-a-folder"), "x");
     struct Case {
         const char* label;
         QString file;  // made a plain file
@@ -842,25 +846,18 @@ TEST_F(GlobeViewerTest, HostileTileServerCostsOnlyItsTiles) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        // The street map turned on again: a spoilt tile before may have brought the offline
-        // map in its place.
-        globe_->Window()->StreetMapSwitch()->click();
-        globe_->Window()->StreetMapSwitch()->click();
+        StreetMapAgain();
         const int before = guard.Refused(c.refusal);
         tiles.SetRedirect(c.redirect);
         tiles.SetReply(c.reply);
         guard.SetLimits(c.reply == TileReply::Slow || c.reply == TileReply::Drip ? quick : limits);
         Show(c.longitude, c.latitude);
-        EXPECT_TRUE(WaitFor(
-            [&] {
-                if (guard.Refused(c.refusal) > before) return true;
-                if (Map().ShowsOfflineInstead()) {  // a late failure of the row before
-                    globe_->Window()->StreetMapSwitch()->click();
-                    globe_->Window()->StreetMapSwitch()->click();
-                }
-                return false;
-            },
-            20000));
+        const auto refused = [&] {
+            if (guard.Refused(c.refusal) > before) return true;
+            if (Map().ShowsOfflineInstead()) StreetMapAgain();  // the row before failed late
+            return false;
+        };
+        EXPECT_TRUE(WaitFor(refused, 20000));
         tiles.SetReply(TileReply::Picture, 0);
         tiles.DropConnections();
         QTest::qWait(200);  // the replies cut off have failed
@@ -881,8 +878,7 @@ TEST_F(GlobeViewerTest, HostileTileServerCostsOnlyItsTiles) {
         const QSize size = QImageReader(file).size();
         EXPECT_LE(std::max(size.width(), size.height()), limits.maxSide) << file.toStdString();
     }
-    globe_->Window()->StreetMapSwitch()->click();
-    globe_->Window()->StreetMapSwitch()->click();
+    StreetMapAgain();
     Show(2.2945, 48.8584);
     EXPECT_TRUE(WaitFor([&] { return GreenPixels(Picture()) > 5000; }, 20000))
         << "good tiles no longer show";
