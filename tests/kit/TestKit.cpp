@@ -19,6 +19,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "core/Errors.h"
+
 namespace vostrel::test {
 
 std::int32_t StubViewer::IsViewerReady() {
