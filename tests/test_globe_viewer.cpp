@@ -2,6 +2,7 @@
 // until ready, asked to show snapshots), the operator's controls, and the street map against a
 // tile server of the test's own on loopback. Every connect and name lookup of this program
 // goes through the network guard, which refuses anything beyond this machine.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <marble/FileManager.h>
 #include <marble/LayerInterface.h>
@@ -102,7 +103,9 @@ class GlobeViewerTest : public ::testing::Test {
         Create();
     }
 
+    // A new viewer in place of the one there is (which goes first).
     void Create() {
+        object_.reset();
         RegisterGlobeViewer(registry_);
         object_ = registry_.Create(kGlobeViewerProgId);
         viewer_ = QueryViewerAutomation(object_.get());
@@ -135,6 +138,13 @@ class GlobeViewerTest : public ::testing::Test {
         QPointF at;
         EXPECT_TRUE(Map().ScreenPosition(longitude, latitude, at));
         return at.toPoint();
+    }
+
+    // The street map turned off and on again: a spoilt tile may have brought the offline map in
+    // its place.
+    void StreetMapAgain() const {
+        globe_->Window()->StreetMapSwitch()->click();
+        globe_->Window()->StreetMapSwitch()->click();
     }
 
     void ExpectCentredOn(double longitude, double latitude) const {
@@ -188,8 +198,7 @@ TEST_F(GlobeViewerTest, FollowsTheTrackerWithoutFightingTheOperator) {
     const double lat = 55.6565716666667;
     Show(lon, lat);
     ExpectCentredOn(lon, lat);
-    EXPECT_GE(Map().SpanKm(), 1.0);
-    EXPECT_LE(Map().SpanKm(), 3.0);
+    EXPECT_THAT(Map().SpanKm(), testing::AllOf(testing::Ge(1.0), testing::Le(3.0)));
     EXPECT_TRUE(globe_->Window()->CentreButton()->isEnabled());
     const QPoint first = Where(lon, lat);
     EXPECT_TRUE(WaitFor([&] { return RedPixelsAround(Picture(), first) > 40; }))
@@ -263,8 +272,8 @@ TEST_F(GlobeViewerTest, RefusesBrokenFilesAndKeepsWhatItShows) {
     const QString outside = WriteFile(dir_.filePath("outside.kml"), SnapshotBytes(200, 47.25));
     for (const QString& path : {missing, malformed, outside}) {
         SCOPED_TRACE(path.toStdString());
-        const std::string message = ViewerErrorOf([&] { viewer_->ShowKmlFile(path, 1); });
-        EXPECT_NE(message.find(path.toStdString() + ": "), std::string::npos) << message;
+        EXPECT_THAT(ViewerErrorOf([&] { viewer_->ShowKmlFile(path, 1); }),
+                    testing::HasSubstr(path.toStdString() + ": "));
         EXPECT_EQ(Map().Track().Trail().size(), 1U);
         EXPECT_DOUBLE_EQ(Map().Track().Position().longitude, 8.5);
         ExpectCentredOn(8.5, 47.25);
@@ -306,21 +315,17 @@ TEST_F(GlobeViewerTest, StartsWithTheHistoryOfEarlierRuns) {
     const QDir home = QDir::home();
     std::string log = "garbage line\r\n";
     for (int i = 0; i < 30; ++i) {
-        log += QStringLiteral("%1,%2,0\r\n")
-                   .arg(8.5 + i * 0.0002, 0, 'f', 13)
-                   .arg(47.25, 0, 'f', 13)
-                   .toStdString();
+        log += QString::number(8.5 + i * 0.0002, 'f', 13).toStdString() + ",47.2500000000000,0\r\n";
     }
     log += "8.50600,47.2500,0,oops\r\n";
     WriteFile(home.filePath(QStringLiteral("vo_demo.txt")), log);
     const QString snapshot =
         WriteFile(home.filePath(QStringLiteral("vo_demo.kml")), SnapshotBytes(8.507, 47.2503));
     const QDateTime saved = QDateTime::currentDateTime().addSecs(-300);
-    {
-        QFile file(snapshot);
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(file.setFileTime(saved, QFileDevice::FileModificationTime));
-    }
+    QFile file(snapshot);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(saved, QFileDevice::FileModificationTime));
+    file.close();
     Create();
     QFile::remove(home.filePath(QStringLiteral("vo_demo.txt")));
     QFile::remove(snapshot);
@@ -336,15 +341,13 @@ TEST_F(GlobeViewerTest, StartsWithTheHistoryOfEarlierRuns) {
     EXPECT_EQ(Map().Fix().Time().toSecsSinceEpoch(), saved.toSecsSinceEpoch());
     EXPECT_EQ(Map().Fix().Current(), Freshness::Quiet);
     EXPECT_EQ(globe_->Window()->Freshness()->text(), Map().Fix().Text());
-    EXPECT_TRUE(
-        QAccessible::queryAccessibleInterface(&Map())
-            ->text(QAccessible::Description)
-            .startsWith(QStringLiteral("Your Tracker (last known): latitude 47.250300\u00b0, "
-                                       "longitude 8.507000\u00b0. Last fix ")));
-    EXPECT_TRUE(Map().Fix().Text().startsWith(QStringLiteral("Last fix ") +
-                                              saved.toString(QStringLiteral("HH:mm:ss")) +
-                                              QStringLiteral(", 5 min")))
-        << Map().Fix().Text().toStdString();
+    EXPECT_THAT(
+        QAccessible::queryAccessibleInterface(&Map())->text(QAccessible::Description).toStdString(),
+        testing::StartsWith("Your Tracker (last known): latitude 47.250300\u00b0, "
+                            "longitude 8.507000\u00b0. Last fix "));
+    EXPECT_THAT(
+        Map().Fix().Text().toStdString(),
+        testing::StartsWith("Last fix " + saved.toString("HH:mm:ss").toStdString() + ", 5 min"));
     WaitUntilReady();
     EXPECT_TRUE(WaitFor([&] { return RedPixelsAround(Picture(), Where(8.5058, 47.25), 3) > 3; }))
         << "no trail";
@@ -374,9 +377,8 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
     EXPECT_TRUE(globe_->Window()->Freshness()->text().isEmpty());
 
     Show(121.487086666667, 24.9981516666667);
-    const double north = 24.9981516666667 + 0.0003;  // 33 m north
     setNow(start.addSecs(4));
-    Show(121.487086666667, north);
+    Show(121.487086666667, 24.9981516666667 + 0.0003);  // 33 m north
 
     QLabel* label = globe_->Window()->Freshness();
     struct Step {
@@ -436,7 +438,7 @@ TEST_F(GlobeViewerTest, SaysHowFreshTheFixIsAndTellsAScreenReader) {
     const QString first = label->text();
     setNow(start.addSecs(3601));
     EXPECT_TRUE(WaitFor([&] { return label->text() != first; }, 3000));
-    EXPECT_TRUE(label->text().endsWith(QStringLiteral(", 1 s ago"))) << label->text().toStdString();
+    EXPECT_THAT(label->text().toStdString(), testing::EndsWith(", 1 s ago"));
 }
 
 // The trail drawn in screen space, thin (thousands of arcs all over a globe seen whole, or so
@@ -576,11 +578,7 @@ TEST_F(GlobeViewerTest, DestroyedWindowOrGlobeIsReportedAsFailure) {
         if (object_ == nullptr) Create();  // a fresh viewer for the second round
         WaitUntilReady();
         Show(1, 2);
-        if (windowGoes) {
-            delete globe_->Window();
-        } else {
-            delete globe_->Map();
-        }
+        delete (windowGoes ? static_cast<QWidget*>(globe_->Window()) : globe_->Map());
         EXPECT_EQ(globe_->Map(), nullptr);
         EXPECT_FALSE(ViewerErrorOf([&] { viewer_->IsViewerReady(); }).empty());
         EXPECT_FALSE(ViewerErrorOf([&] { Show(3, 4); }).empty());
@@ -605,23 +603,21 @@ class BrokenLayer : public Marble::LayerInterface {
 // message ("ready" should it get ready instead, "" should it still wait).
 std::string ReadyFailure(ViewerAutomation& viewer) {
     std::string message;
-    WaitFor(
-        [&] {
-            message = ViewerErrorOf([&] {
-                if (viewer.IsViewerReady() != 0) throw ViewerError("ready");
-            });
-            return !message.empty();
-        },
-        60'000);
+    const auto failed = [&] {
+        message = ViewerErrorOf([&] {
+            if (viewer.IsViewerReady() != 0) throw ViewerError("ready");
+        });
+        return !message.empty();
+    };
+    WaitFor(failed, 60'000);
     return message;
 }
 
 TEST_F(GlobeViewerTest, MapThatCannotCompleteIsAFailureNotAnEndlessWait) {
     BrokenLayer broken;
     Map().Map()->addLayer(&broken);
-    const std::string message = ReadyFailure(*viewer_);
+    EXPECT_THAT(ReadyFailure(*viewer_), testing::HasSubstr("missing: Broken layer"));
     Map().Map()->removeLayer(&broken);
-    EXPECT_NE(message.find("missing: Broken layer"), std::string::npos) << message;
 }
 
 // Map data that never finishes loading (here a file that does not exist, which Marble waits
@@ -631,8 +627,7 @@ TEST_F(GlobeViewerTest, MapDataThatNeverLoadsIsAFailureWithinTheLimit) {
     GlobeViewer viewer(nullptr, std::chrono::seconds(3));
     viewer.Map()->Model()->fileManager()->addFile(QStringLiteral("naturalearth/absent.pn2"),
                                                   QString(), {}, Marble::MapDocument);
-    const std::string message = ReadyFailure(viewer);
-    EXPECT_EQ(message, "The globe's map did not finish loading within 3 s");
+    EXPECT_EQ(ReadyFailure(viewer), "The globe's map did not finish loading within 3 s");
 }
 
 // Where the offline map's theme cannot be written (as with a read-only home: a file where a
@@ -644,8 +639,7 @@ TEST_F(GlobeViewerTest, UnwritableMapFolderStillGivesAGlobe) {
     const QString data = QDir::homePath() + QStringLiteral("/.local/share");
     const QString userMaps = data + QStringLiteral("/marble");
     const QByteArray tmp = qgetenv("TMPDIR");
-    const QString notAFolder = dir_.filePath("not-a-folder");
-    WriteFile(notAFolder, "x");
+    const QString notAFolder = WriteFile(dir_.filePath("not-a-folder"), "x");
     struct Case {
         const char* label;
         QString file;  // made a plain file
@@ -713,9 +707,8 @@ TEST_F(GlobeViewerTest, WithTheStreetMapOffNothingGoesToTheNetwork) {
     Map().Zoom(-5);
     Map().Zoom(8);
     QTest::qWait(500);
-    const test::NetRecord record = test::NetActivity();
-    EXPECT_TRUE(record.connects.empty()) << record.connects.front();
-    EXPECT_TRUE(record.lookups.empty()) << record.lookups.front();
+    EXPECT_THAT(test::NetActivity().connects, testing::IsEmpty());
+    EXPECT_THAT(test::NetActivity().lookups, testing::IsEmpty());
 }
 
 int GreenPixels(const QImage& image) {
@@ -751,16 +744,13 @@ TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) 
     ASSERT_FALSE(tiles.Requests().empty());
     const QString agent = tiles.Requests().front().userAgent;
     // The program's own name and version first, then the map library's.
-    EXPECT_TRUE(
-        agent.startsWith(QStringLiteral("Vostrel/%1 (").arg(QLatin1String(vostrel::kVersion))))
-        << agent.toStdString();
-    EXPECT_TRUE(agent.contains(QLatin1String(" Marble/"))) << agent.toStdString();
+    EXPECT_THAT(agent.toStdString(),
+                testing::AllOf(testing::StartsWith(std::string("Vostrel/") + kVersion + " ("),
+                               testing::HasSubstr(" Marble/")));
     // The guard sees the map library's own connections: these, and nothing else.
-    const std::vector<std::string> connects = test::NetActivity().connects;
-    EXPECT_FALSE(connects.empty());
-    for (const std::string& connect : connects) {
-        EXPECT_EQ(connect, "127.0.0.1:" + std::to_string(tiles.Port()));
-    }
+    EXPECT_THAT(test::NetActivity().connects,
+                testing::AllOf(testing::Not(testing::IsEmpty()),
+                               testing::Each("127.0.0.1:" + std::to_string(tiles.Port()))));
     QSettings settings(QStringLiteral("Vostrel"), QStringLiteral("vostrel"));
     EXPECT_EQ(settings.fileName(), QDir::homePath() + "/.config/Vostrel/vostrel.conf");
     EXPECT_EQ(settings.value(QStringLiteral("globe/streetMap")).toString(), "true");
@@ -768,7 +758,6 @@ TEST_F(GlobeViewerTest, StreetMapOnRequestFromTheTileServerRememberedAndCached) 
     // The next run, with no tile server: ready on offline data, then the street map from the
     // tiles kept on disk.
     tiles.Close();
-    object_.reset();
     Create();
     EXPECT_EQ(Map().MapThemeId().toStdString(), kOfflineMapTheme);
     WaitUntilReady();
@@ -806,7 +795,6 @@ TEST_F(GlobeViewerTest, HostileTileServerCostsOnlyItsTiles) {
     QDir().mkpath(QFileInfo(svg).path());
     WriteFile(svg, NestedSvgTile().toStdString());
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    object_.reset();
     Create();
     // Left from earlier runs: 180 MiB of tiles (sparse files), over the limit.
     const QStringList earlier = {cache + "/15/1/1.png", cache + "/15/1/2.png",
@@ -858,34 +846,25 @@ TEST_F(GlobeViewerTest, HostileTileServerCostsOnlyItsTiles) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        // The street map turned on again: a spoilt tile before may have brought the offline
-        // map in its place.
-        globe_->Window()->StreetMapSwitch()->click();
-        globe_->Window()->StreetMapSwitch()->click();
+        StreetMapAgain();
         const int before = guard.Refused(c.refusal);
         tiles.SetRedirect(c.redirect);
         tiles.SetReply(c.reply);
-        const bool slow = c.reply == TileReply::Slow || c.reply == TileReply::Drip;
-        guard.SetLimits(slow ? quick : limits);
+        guard.SetLimits(c.reply == TileReply::Slow || c.reply == TileReply::Drip ? quick : limits);
         Show(c.longitude, c.latitude);
-        EXPECT_TRUE(WaitFor(
-            [&] {
-                if (guard.Refused(c.refusal) > before) return true;
-                if (Map().ShowsOfflineInstead()) {  // a late failure of the row before
-                    globe_->Window()->StreetMapSwitch()->click();
-                    globe_->Window()->StreetMapSwitch()->click();
-                }
-                return false;
-            },
-            20000));
+        const auto refused = [&] {
+            if (guard.Refused(c.refusal) > before) return true;
+            if (Map().ShowsOfflineInstead()) StreetMapAgain();  // the row before failed late
+            return false;
+        };
+        EXPECT_TRUE(WaitFor(refused, 20000));
         tiles.SetReply(TileReply::Picture, 0);
         tiles.DropConnections();
         QTest::qWait(200);  // the replies cut off have failed
     }
     EXPECT_TRUE(other.Requests().empty());
-    for (const std::string& connect : test::NetActivity().connects) {
-        EXPECT_EQ(connect, "127.0.0.1:" + std::to_string(tiles.Port()));
-    }
+    EXPECT_THAT(test::NetActivity().connects,
+                testing::Each("127.0.0.1:" + std::to_string(tiles.Port())));
     QDirIterator files(cache, QDir::Files | QDir::System, QDirIterator::Subdirectories);
     while (files.hasNext()) {
         const QString file = files.next();
@@ -899,8 +878,7 @@ TEST_F(GlobeViewerTest, HostileTileServerCostsOnlyItsTiles) {
         const QSize size = QImageReader(file).size();
         EXPECT_LE(std::max(size.width(), size.height()), limits.maxSide) << file.toStdString();
     }
-    globe_->Window()->StreetMapSwitch()->click();
-    globe_->Window()->StreetMapSwitch()->click();
+    StreetMapAgain();
     Show(2.2945, 48.8584);
     EXPECT_TRUE(WaitFor([&] { return GreenPixels(Picture()) > 5000; }, 20000))
         << "good tiles no longer show";

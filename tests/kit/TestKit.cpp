@@ -16,7 +16,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
+
+#include "core/Errors.h"
 
 namespace vostrel::test {
 
@@ -73,13 +76,12 @@ void NoticeWatcher::Tick() {
     const auto boxes = OpenNotices();
     mostOpen_ = std::max(mostOpen_, static_cast<int>(boxes.size()));
     for (QMessageBox* box : boxes) {
-        if (std::find(recorded_.begin(), recorded_.end(), box) == recorded_.end()) {
-            recorded_.push_back(box);
-            seen.push_back({box->windowTitle(), box->text(), box->informativeText(),
-                            box->icon() == QMessageBox::Critical,
-                            static_cast<int>(box->buttons().size()),
-                            box->button(QMessageBox::Ok) != nullptr});
-        }
+        if (std::ranges::find(recorded_, box) != recorded_.end()) continue;
+        recorded_.push_back(box);
+        seen.push_back({box->windowTitle(), box->text(), box->informativeText(),
+                        box->icon() == QMessageBox::Critical,
+                        static_cast<int>(box->buttons().size()),
+                        box->button(QMessageBox::Ok) != nullptr});
     }
     if (onTick) onTick();
     if (dismiss_) DismissAll();
@@ -87,7 +89,7 @@ void NoticeWatcher::Tick() {
 
 void NoticeWatcher::DismissAll() {
     for (QMessageBox* box : OpenNotices()) {
-        recorded_.erase(std::remove(recorded_.begin(), recorded_.end(), box), recorded_.end());
+        std::erase(recorded_, box);
         if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
             ok->click();
         } else {
@@ -155,12 +157,8 @@ void ResetAndClose(int fd) {
 }
 
 int OpenDescriptorCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
+    return static_cast<int>(
+        std::ranges::distance(std::filesystem::directory_iterator("/proc/self/fd")));
 }
 
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {

@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "core/Errors.h"
-#include "core/Ports.h"
 #include "kit/PlainKit.h"
 #include "viewer/ComponentRegistry.h"
 #include "viewer/ViewerAutomation.h"
