@@ -41,6 +41,35 @@ bool Clip(QPointF& p, QPointF& q, double right, double bottom) {
     return true;
 }
 
+// Calls `pixel(x, y)` for each pixel of the line from (x0, y0) to (x1, y1): along the longer
+// axis one pixel a step, across it in 16.16 fixed point from the middle of the first pixel.
+template <typename Pixel>
+void ForEachPixel(int x0, int y0, int x1, int y1, Pixel&& pixel) {
+    const int dx = x1 - x0;
+    const int dy = y1 - y0;
+    const bool wide = std::abs(dx) >= std::abs(dy);
+    const int steps = wide ? std::abs(dx) : std::abs(dy);
+    const int stepX = dx >= 0 ? 1 : -1;
+    const int stepY = dy >= 0 ? 1 : -1;
+    const int alongX = wide ? stepX : 0;
+    const int alongY = wide ? 0 : stepY;
+    const std::int32_t slope = steps == 0 ? 0 : (std::abs(wide ? dy : dx) * 65536) / steps;
+    int x = x0;
+    int y = y0;
+    std::int32_t fraction = 0x8000;
+    for (int i = 0; i <= steps; ++i) {
+        pixel(x, y);
+        x += alongX;
+        y += alongY;
+        fraction += slope;
+        if (fraction >= 0x10000) {
+            fraction -= 0x10000;
+            x += stepX - alongX;
+            y += stepY - alongY;
+        }
+    }
+}
+
 }  // namespace
 
 void TrailRaster::Begin(QSize size, QPointF discCentre, double discRadius, std::uint32_t pixel) {
@@ -114,26 +143,6 @@ void TrailRaster::Line(QPointF p, QPointF q) {
     right_ = std::max({right_, x0, x1});
     top_ = std::min({top_, y0, y1});
     bottom_ = std::max({bottom_, y0, y1});
-    // Along the longer axis one pixel a step; across it in 16.16 fixed point, from the middle
-    // of the first pixel.
-    const int dx = x1 - x0;
-    const int dy = y1 - y0;
-    const bool wide = std::abs(dx) >= std::abs(dy);
-    const int steps = wide ? std::abs(dx) : std::abs(dy);
-    const int stepX = dx >= 0 ? 1 : -1;
-    const int stepY = dy >= 0 ? 1 : -1;
-    const int alongX = wide ? stepX : 0;
-    const int alongY = wide ? 0 : stepY;
-    const std::int32_t slope = steps == 0 ? 0 : (std::abs(wide ? dy : dx) * 65536) / steps;
-    const std::uint32_t pixel = pixel_;
-    std::uint32_t* const bits = bits_;
-    std::uint8_t* const counts = blockCounts_.data();
-    const std::ptrdiff_t stride = stride_;
-    const int blocksWide = blocksWide_;
-    int x = x0;
-    int y = y0;
-    std::int32_t fraction = 0x8000;
-    const std::uint8_t* const discEdge = discEdge_.data();
     // The disc's edge is tested pixel by pixel only where the line may come near it: its
     // pixels lie within half a pixel of the line between the ends' pixels.
     const auto deepInDisc = [&](int px, int py) {
@@ -141,22 +150,20 @@ void TrailRaster::Line(QPointF p, QPointF q) {
         return (px - discX_) * (px - discX_) + (py - discY_) * (py - discY_) <= reach * reach;
     };
     const bool nearEdge = !(deepInDisc(x0, y0) && deepInDisc(x1, y1));
+    const std::uint32_t pixel = pixel_;
+    std::uint32_t* const bits = bits_;
+    const std::ptrdiff_t stride = stride_;
     if (!counting_) {
-        for (int i = 0; i <= steps; ++i) {
+        ForEachPixel(x0, y0, x1, y1, [&](int x, int y) {
             if (!nearEdge || InDisc(x, y)) bits[y * stride + x] = pixel;
-            x += alongX;
-            y += alongY;
-            fraction += slope;
-            if (fraction >= 0x10000) {
-                fraction -= 0x10000;
-                x += stepX - alongX;
-                y += stepY - alongY;
-            }
-        }
+        });
         return;
     }
+    std::uint8_t* const counts = blockCounts_.data();
+    const std::uint8_t* const discEdge = discEdge_.data();
+    const int blocksWide = blocksWide_;
     std::size_t full = fullBlocks_;
-    for (int i = 0; i <= steps; ++i) {
+    ForEachPixel(x0, y0, x1, y1, [&](int x, int y) {
         const int block = (y >> kBlockShift) * blocksWide + (x >> kBlockShift);
         if (!nearEdge || !discEdge[block] || InDisc(x, y)) {
             std::uint32_t& at = bits[y * stride + x];
@@ -165,15 +172,7 @@ void TrailRaster::Line(QPointF p, QPointF q) {
             counts[block] = static_cast<std::uint8_t>(counts[block] + fresh);
             full += fresh & (counts[block] == kFullBlock);
         }
-        x += alongX;
-        y += alongY;
-        fraction += slope;
-        if (fraction >= 0x10000) {
-            fraction -= 0x10000;
-            x += stepX - alongX;
-            y += stepY - alongY;
-        }
-    }
+    });
     fullBlocks_ = full;
 }
 
