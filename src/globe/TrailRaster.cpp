@@ -147,7 +147,7 @@ void TrailRaster::Line(QPointF p, QPointF q) {
     // pixels lie within half a pixel of the line between the ends' pixels.
     const auto deepInDisc = [&](int px, int py) {
         const double reach = std::max(discRadius_ - 1.0, 0.0);
-        return (px - discX_) * (px - discX_) + (py - discY_) * (py - discY_) <= reach * reach;
+        return DistanceSquared(px, py) <= reach * reach;
     };
     const bool nearEdge = !(deepInDisc(x0, y0) && deepInDisc(x1, y1));
     const std::uint32_t pixel = pixel_;
@@ -181,8 +181,6 @@ void TrailRaster::Line(QPointF p, QPointF q) {
 void TrailRaster::CountClearBlocks() {
     const int width = image_.width();
     const int height = image_.height();
-    discX_ = disc_.x();
-    discY_ = disc_.y();
     discReach2_ = discRadius_ * discRadius_;
     blocksWide_ = (width + kBlockSide - 1) >> kBlockShift;
     const int blocksHigh = (height + kBlockSide - 1) >> kBlockShift;
@@ -195,8 +193,10 @@ void TrailRaster::CountClearBlocks() {
         for (int bx = 0; bx < blocksWide_; ++bx) {
             const int left = bx * kBlockSide;
             const int right = std::min(width, left + kBlockSide) - 1;
-            const int farX = std::abs(left - discX_) > std::abs(right - discX_) ? left : right;
-            const int farY = std::abs(top - discY_) > std::abs(bottom - discY_) ? top : bottom;
+            const int farX =
+                std::abs(left - disc_.x()) > std::abs(right - disc_.x()) ? left : right;
+            const int farY =
+                std::abs(top - disc_.y()) > std::abs(bottom - disc_.y()) ? top : bottom;
             int drawable = 0;
             if (InDisc(farX, farY)) {
                 drawable = (right - left + 1) * (bottom - top + 1);

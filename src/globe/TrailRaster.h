@@ -31,9 +31,11 @@ class TrailRaster {
   private:
     void CountClearBlocks();
     bool BlocksFull(int x0, int y0, int x1, int y1) const;
-    bool InDisc(int x, int y) const {
-        return (x - discX_) * (x - discX_) + (y - discY_) * (y - discY_) <= discReach2_;
+    // From the disc's centre to the middle of pixel (x, y), squared.
+    double DistanceSquared(int x, int y) const {
+        return (x - disc_.x()) * (x - disc_.x()) + (y - disc_.y()) * (y - disc_.y());
     }
+    bool InDisc(int x, int y) const { return DistanceSquared(x, y) <= discReach2_; }
 
     // Clear but for what the drawing in progress put there (within left_..right_,
     // top_..bottom_).
@@ -45,7 +47,7 @@ class TrailRaster {
     int left_ = 0, top_ = 0, right_ = -1, bottom_ = -1;
     QPointF disc_;
     double discRadius_ = -1.0;
-    double discX_ = 0.0, discY_ = 0.0, discReach2_ = 0.0;
+    double discReach2_ = 0.0;  // the disc's radius, squared
     // Whether this drawing counts its blocks; its lines, and those it left out; drawings since
     // the last that counted.
     bool counting_ = true;
